@@ -1,0 +1,237 @@
+// The Linux stand-in for the kernel32 and user32 calls the plug-in makes. It is a test seam,
+// not a second product: just enough of each call's contract for the plug-in and its hosts,
+// with live-block counters and an allocation-failure switch for tests.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/platform_testing.h"
+
+namespace {
+
+uint32_t allocationCount = 0;
+uint32_t failAt = 0;  // allocationCount value whose allocation fails; 0: none
+int32_t liveGlobal = 0;
+int32_t liveHeap = 0;
+UINT forcedCodePage = 0;
+
+// True when this allocation is the one the test asked to fail.
+bool NextAllocationFails() {
+  ++allocationCount;
+  if (failAt != 0 && allocationCount == failAt) {
+    failAt = 0;
+    return true;
+  }
+  return false;
+}
+
+// A movable block: the handle is the address of this record.
+struct GlobalBlock {
+  uint32_t magic;
+  uint32_t lockCount;
+  size_t size;
+  unsigned char* data;  // NULL for a 0-byte block
+};
+constexpr uint32_t kGlobalMagic = 0x474C4F42;  // "GLOB"
+
+GlobalBlock* FromHandle(HGLOBAL h) {
+  auto* b = static_cast<GlobalBlock*>(h);
+  return (b != nullptr && b->magic == kGlobalMagic) ? b : nullptr;
+}
+
+int FdFromHandle(HANDLE h) { return static_cast<int>(reinterpret_cast<intptr_t>(h)) - 1; }
+
+}  // namespace
+
+PLATFORM_API void PlatformFailAllocation(uint32_t n) {
+  failAt = n == 0 ? 0 : allocationCount + n;
+}
+PLATFORM_API uint32_t PlatformAllocationCount(void) { return allocationCount; }
+PLATFORM_API int32_t PlatformLiveGlobalBlocks(void) { return liveGlobal; }
+PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
+PLATFORM_API void PlatformSetAnsiCodePage(UINT codePage) { forcedCodePage = codePage; }
+
+PLATFORM_API void* PlatformHeapAlloc(size_t bytes) {
+  if (NextAllocationFails()) return nullptr;
+  void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+  if (p != nullptr) ++liveHeap;
+  return p;
+}
+
+PLATFORM_API void PlatformHeapFree(void* block) {
+  if (block == nullptr) return;
+  --liveHeap;
+  std::free(block);
+}
+
+PLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes) {
+  (void)flags;  // every block is movable and zero-filled
+  if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
+  auto* b = static_cast<GlobalBlock*>(std::calloc(1, sizeof(GlobalBlock)));
+  if (b == nullptr) return nullptr;
+  if (bytes != 0) {
+    b->data = static_cast<unsigned char*>(std::calloc(bytes, 1));
+    if (b->data == nullptr) {
+      std::free(b);
+      return nullptr;
+    }
+  }
+  b->magic = kGlobalMagic;
+  b->size = bytes;
+  ++liveGlobal;
+  return b;
+}
+
+PLATFORM_API LPVOID WINAPI GlobalLock(HGLOBAL block) {
+  GlobalBlock* b = FromHandle(block);
+  if (b == nullptr || b->data == nullptr) return nullptr;  // a 0-byte block gives no memory
+  if (b->lockCount < 0xFF) ++b->lockCount;
+  return b->data;
+}
+
+PLATFORM_API BOOL WINAPI GlobalUnlock(HGLOBAL block) {
+  GlobalBlock* b = FromHandle(block);
+  if (b == nullptr || b->lockCount == 0) return FALSE;
+  --b->lockCount;
+  return b->lockCount != 0;
+}
+
+PLATFORM_API HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
+  GlobalBlock* b = FromHandle(block);
+  if (b == nullptr) return block;
+  b->magic = 0;
+  std::free(b->data);
+  std::free(b);
+  --liveGlobal;
+  return nullptr;
+}
+
+PLATFORM_API size_t WINAPI GlobalSize(HGLOBAL block) {
+  GlobalBlock* b = FromHandle(block);
+  return b == nullptr ? 0 : b->size;
+}
+
+PLATFORM_API UINT WINAPI GlobalFlags(HGLOBAL block) {
+  GlobalBlock* b = FromHandle(block);
+  if (b == nullptr) return 0x8000u;  // GMEM_INVALID_HANDLE
+  return b->lockCount | (b->data == nullptr ? GMEM_DISCARDED : 0u);
+}
+
+PLATFORM_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security,
+                                       DWORD disposition, DWORD attributes, HANDLE templ) {
+  (void)share;
+  (void)security;
+  (void)attributes;
+  (void)templ;
+  int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (disposition == CREATE_ALWAYS) mode |= O_CREAT | O_TRUNC;
+  int fd = open(path, mode | O_CLOEXEC, 0644);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
+}
+
+PLATFORM_API BOOL WINAPI CloseHandle(HANDLE file) { return close(FdFromHandle(file)) == 0; }
+
+PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
+                                         DWORD method) {
+  if (method != FILE_BEGIN) return INVALID_SET_FILE_POINTER;
+  // Without a high part the low part is a signed 32-bit distance, as on Windows.
+  int64_t pos = distanceHigh != nullptr
+                    ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                           static_cast<uint32_t>(distanceLow))
+                    : static_cast<int64_t>(distanceLow);
+  if (pos < 0) return INVALID_SET_FILE_POINTER;
+  off64_t got = lseek64(FdFromHandle(file), pos, SEEK_SET);
+  if (got < 0) return INVALID_SET_FILE_POINTER;
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(got) >> 32);
+  return static_cast<DWORD>(got);
+}
+
+PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                                  void* overlapped) {
+  (void)overlapped;
+  DWORD done = 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (done < toRead) {
+    ssize_t got = ::read(FdFromHandle(file), out + done, toRead - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (read != nullptr) *read = done;
+      return got == 0;  // end of file is success with fewer bytes
+    }
+    done += static_cast<DWORD>(got);
+  }
+  if (read != nullptr) *read = done;
+  return TRUE;
+}
+
+namespace {
+
+// The code page a locale name selects, as Wine maps the Unix locale to the ANSI code page.
+UINT CodePageFromLocale() {
+  const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  const char* locale = nullptr;
+  for (const char* n : names) {
+    const char* v = std::getenv(n);
+    if (v != nullptr && *v != '\0') {
+      locale = v;
+      break;
+    }
+  }
+  if (locale == nullptr) return 1252;
+  struct Map {
+    const char* prefix;
+    UINT codePage;
+  };
+  static const Map kMaps[] = {{"ja_JP", 932}, {"zh_CN", 936}, {"ko_KR", 949}, {"zh_TW", 950}};
+  for (const Map& m : kMaps) {
+    if (std::strncmp(locale, m.prefix, std::strlen(m.prefix)) == 0) return m.codePage;
+  }
+  return 1252;
+}
+
+}  // namespace
+
+PLATFORM_API UINT WINAPI GetACP(void) {
+  return forcedCodePage != 0 ? forcedCodePage : CodePageFromLocale();
+}
+
+PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info) {
+  if (info == nullptr) return FALSE;
+  if (codePage == CP_ACP) codePage = GetACP();
+  std::memset(info, 0, sizeof(*info));
+  info->DefaultChar[0] = '?';
+  // Lead-byte ranges as pairs, ending with two zero bytes.
+  static const BYTE k932[] = {0x81, 0x9F, 0xE0, 0xFC};
+  static const BYTE k936[] = {0x81, 0xFE};
+  static const BYTE k949[] = {0x81, 0xFE};
+  static const BYTE k950[] = {0x81, 0xFE};
+  const BYTE* ranges = nullptr;
+  size_t n = 0;
+  switch (codePage) {
+    case 932: ranges = k932; n = sizeof(k932); break;
+    case 936: ranges = k936; n = sizeof(k936); break;
+    case 949: ranges = k949; n = sizeof(k949); break;
+    case 950: ranges = k950; n = sizeof(k950); break;
+    case 1252: break;
+    default: return FALSE;
+  }
+  info->MaxCharSize = ranges != nullptr ? 2 : 1;
+  if (ranges != nullptr) std::memcpy(info->LeadByte, ranges, n);
+  return TRUE;
+}
+
+PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...) {
+  // wsprintfA writes at most 1024 bytes; the plug-in's one format needs 15.
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(out, 1024, format, args);
+  va_end(args);
+  return n;
+}
+
+PLATFORM_API LPSTR WINAPI lstrcpyA(LPSTR out, LPCSTR in) { return std::strcpy(out, in); }

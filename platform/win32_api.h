@@ -1,0 +1,103 @@
+// The few Win32 calls the plug-in and its hosts make, under their Win32 names.
+//
+// On Windows this is <windows.h>. On 32-bit Linux the same names are declared here and
+// provided by our platform library (platform_linux.cpp), which the plug-in and every host
+// process share, just as they share kernel32 on Windows: a block that the plug-in obtains
+// with GlobalAlloc is freed by the host with GlobalFree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#define PLATFORM_API
+
+#else  // 32-bit Linux
+
+#define PLATFORM_API extern "C" __attribute__((visibility("default")))
+#define WINAPI __attribute__((stdcall))
+
+typedef void* HANDLE;
+typedef HANDLE HGLOBAL;
+typedef int BOOL;
+typedef unsigned int UINT;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef LONG* PLONG;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef unsigned char BYTE;
+
+#define TRUE 1
+#define FALSE 0
+
+#define GMEM_MOVEABLE 0x0002u
+#define GMEM_ZEROINIT 0x0040u
+#define GMEM_DISCARDED 0x4000u
+#define GMEM_LOCKCOUNT 0x00FFu
+
+#define FILE_BEGIN 0u
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define OPEN_EXISTING 3u
+#define CREATE_ALWAYS 2u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+
+#define CP_ACP 0u
+#define MAX_LEADBYTES 12
+#define MAX_DEFAULTCHAR 2
+
+typedef struct _CPINFO {
+  UINT MaxCharSize;
+  BYTE DefaultChar[MAX_DEFAULTCHAR];
+  BYTE LeadByte[MAX_LEADBYTES];
+} CPINFO, *LPCPINFO;
+
+// Global memory: movable blocks with a per-handle lock count. A block of 0 bytes is a
+// handle without memory: locking it gives NULL and takes no lock.
+PLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes);
+PLATFORM_API LPVOID WINAPI GlobalLock(HGLOBAL block);
+PLATFORM_API BOOL WINAPI GlobalUnlock(HGLOBAL block);
+PLATFORM_API HGLOBAL WINAPI GlobalFree(HGLOBAL block);
+PLATFORM_API size_t WINAPI GlobalSize(HGLOBAL block);
+PLATFORM_API UINT WINAPI GlobalFlags(HGLOBAL block);
+
+// Files: a file descriptor wrapped as a handle. Only what hosts and the plug-in use.
+PLATFORM_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security,
+                                       DWORD disposition, DWORD attributes, HANDLE templ);
+PLATFORM_API BOOL WINAPI CloseHandle(HANDLE file);
+PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
+                                         DWORD method);
+PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                                  void* overlapped);
+
+// Code pages, taken from LC_ALL / LC_CTYPE / LANG as Wine does.
+PLATFORM_API UINT WINAPI GetACP(void);
+PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
+
+// Text.
+PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...);
+PLATFORM_API LPSTR WINAPI lstrcpyA(LPSTR out, LPCSTR in);
+
+#endif
+
+// The plug-in's own heap: zero-filled blocks. NULL when the heap is short; never throws.
+// On Linux the platform library counts these blocks and can be told to fail one.
+PLATFORM_API void* PlatformHeapAlloc(size_t bytes);
+PLATFORM_API void PlatformHeapFree(void* block);

@@ -1,0 +1,87 @@
+// What the tests share: the plug-in loaded through its exports, temporary archive files
+// opened as a host opens them, and a host's listing and extraction.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+#include "platform/win32_api.h"
+#include "tools/host/plugin_loader.h"
+
+typedef std::vector<uint8_t> Bytes;
+
+// The real module beside the test program, loaded once for the whole run.
+const PluginExports& Plugin();
+
+// A unique path in the temporary folder; the file is removed with the object.
+class CTempPath {
+ public:
+  explicit CTempPath(const std::string& suffix = "");
+  ~CTempPath();
+  CTempPath(const CTempPath&) = delete;
+  CTempPath& operator=(const CTempPath&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Bytes written to a temporary file and opened for reading with CreateFileA, as a host
+// opens an archive. header() is the first 84 bytes, zero-padded like a host pads.
+class CArchiveFile {
+ public:
+  explicit CArchiveFile(const Bytes& contents);
+  ~CArchiveFile();
+  CArchiveFile(const CArchiveFile&) = delete;
+  CArchiveFile& operator=(const CArchiveFile&) = delete;
+
+  HANDLE handle() const { return handle_; }
+  const ArchiveSource* source() const { return &source_; }
+  const Bytes& contents() const { return contents_; }
+
+ private:
+  CTempPath path_;
+  Bytes contents_;
+  Bytes header_;
+  HANDLE handle_;
+  ArchiveSource source_;
+};
+
+// The lock count of a global block, as GlobalFlags reports it.
+unsigned LockCount(HGLOBAL block);
+
+// A listing as a host makes one: the result, the count and a copy of every record; the
+// host's block is checked to be unlocked and is freed.
+struct HostListing {
+  int32_t result = -1;
+  int32_t count = -1;
+  bool handleStored = false;
+  unsigned lockCount = 0;
+  size_t blockSize = 0;
+  std::vector<ArchiveEntry> entries;
+};
+HostListing ListArchive(const ArchiveSource* source);
+HostListing ListArchive(const Bytes& archive);
+
+// An extraction as a host makes one: packedSize bytes read at offset (clipped to the file)
+// handed to TZK_GetFile. The block's bytes, size and lock count are recorded and the block
+// is freed; `entry` is updated as the plug-in rewrote it.
+struct HostExtraction {
+  int32_t result = -1;
+  bool handleStored = false;
+  unsigned lockCount = 0;
+  size_t blockSize = 0;
+  Bytes contents;  // all blockSize bytes of the block
+};
+HostExtraction ExtractEntry(const Bytes& archive, ArchiveEntry* entry);
+// The same with the stored bytes given directly (exactly these bytes, at the end of an
+// allocation of their size).
+HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry);
+
+// The first `size` bytes of an extraction: the entry's contents.
+Bytes Contents(const HostExtraction& x, uint64_t size);
+
+Bytes BytesOf(const std::string& text);
+std::string Hex(const Bytes& bytes, size_t limit = 64);

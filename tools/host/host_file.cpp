@@ -1,0 +1,95 @@
+#include "tools/host/host_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#if defined(_WIN32)
+#include "platform/win32_api.h"
+#else
+#include <sys/stat.h>
+#endif
+
+CHostFile::~CHostFile() { Close(); }
+
+void CHostFile::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  source_ = ArchiveSource();
+}
+
+bool CHostFile::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+#if defined(_WIN32)
+  handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    *error = path + ": " +
+             (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                  ? std::string("no such file")
+                  : code == ERROR_ACCESS_DENIED ? std::string("permission denied or a folder")
+                                                : "cannot open (error " + std::to_string(code) + ")");
+    return false;
+  }
+  LARGE_INTEGER li;
+  if (!GetFileSizeEx(handle_, &li)) {
+    *error = path + ": cannot read its size";
+    Close();
+    return false;
+  }
+  size_ = static_cast<uint64_t>(li.QuadPart);
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = path + ": is a folder";
+    return false;
+  }
+  handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+#endif
+  header_.assign(kHostHeaderBytes, 0);
+  std::vector<uint8_t> head;
+  if (!ReadAt(0, kHostHeaderBytes, &head)) {
+    *error = path + ": cannot read";
+    Close();
+    return false;
+  }
+  std::copy(head.begin(), head.end(), header_.begin());
+  source_.file = handle_;
+  source_.header = header_.data();
+  return true;
+}
+
+bool CHostFile::ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out) {
+  out->clear();
+  if (offset >= size_) return true;
+  n = std::min<uint64_t>(n, size_ - offset);
+  if (n > 0x7FFFFFFFu) return false;
+  out->resize(static_cast<size_t>(n));
+  LONG high = static_cast<LONG>(offset >> 32);
+  if (SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      offset != 0xFFFFFFFFu) {
+    out->clear();
+    return false;
+  }
+  DWORD got = 0;
+  if (n != 0 && !ReadFile(handle_, out->data(), static_cast<DWORD>(n), &got, nullptr)) {
+    out->clear();
+    return false;
+  }
+  out->resize(got);
+  return true;
+}
