@@ -1,0 +1,32 @@
+// Writes PKG containers: an 8-byte header, the 80-byte directory entries, then each entry's
+// stored bytes, coded with the escape-byte LZ scheme where that makes them smaller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/writers/archive_input.h"
+
+// The longest name a directory entry holds with its terminator.
+constexpr size_t kPkgMaxNameBytes = 63;
+
+enum class PkgCompression {
+  kAuto,    // LZ-coded when that is smaller, stored otherwise
+  kNever,   // every entry stored
+  kAlways,  // every entry LZ-coded
+};
+
+struct PkgWriterOptions {
+  PkgCompression compression = PkgCompression::kAuto;
+};
+
+// Builds a whole container from the entries, in their order, into out. False, with error
+// saying why, for input the format cannot hold (no entries, a name over kPkgMaxNameBytes
+// bytes, an entry of 2 GiB or more, a container past 2 GiB).
+bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
+              std::vector<uint8_t>* out, std::string* error);
+
+// The escape-byte LZ coding of one entry's bytes: the 12-byte header and the tokens.
+std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length);
