@@ -1,6 +1,7 @@
 // The bounded ANSI text copy: never a split double-byte character, zeros after the copy.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -35,21 +36,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Single-byte: a plain bounded copy.
         FieldCase{1252, "abc", 6, "abc" + Z(3)},
-        FieldCase{1252, "abcdef", 6, "abcdef"},     // as long as the field: no terminator
-        FieldCase{1252, "abcdefgh", 6, "abcdef"},   // longer: cut, no terminator
-        FieldCase{1252, "\x82\xA0" "b", 4, "\x82\xA0" "b" + Z(1)},  // no lead bytes in 1252
+        FieldCase{1252, "abcdef", 6, "abcdef"},    // as long as the field: no terminator
+        FieldCase{1252, "abcdefgh", 6, "abcdef"},  // longer: cut, no terminator
+        FieldCase{1252,
+                  "\x82\xA0"
+                  "b",
+                  4,
+                  "\x82\xA0"
+                  "b" +
+                      Z(1)},                                        // no lead bytes in 1252
         FieldCase{1252, std::string("ab\0cd", 5), 5, "ab" + Z(3)},  // stops after the terminator
         // Code page 932: lead bytes 0x81-0x9F and 0xE0-0xFC.
         FieldCase{932, "\x82\xA0\x82\xA2", 5, "\x82\xA0\x82\xA2" + Z(1)},
-        FieldCase{932, "a\x82\xA0", 2, "a" + Z(1)},           // trail would not fit
-        FieldCase{932, "ab\x82\xA0", 4, "ab\x82\xA0"},        // fits exactly
-        FieldCase{932, "ab\x82", 6, "ab" + Z(4)},             // trail is the end of the source
+        FieldCase{932, "a\x82\xA0", 2, "a" + Z(1)},     // trail would not fit
+        FieldCase{932, "ab\x82\xA0", 4, "ab\x82\xA0"},  // fits exactly
+        FieldCase{932, "ab\x82", 6, "ab" + Z(4)},       // trail is the end of the source
         FieldCase{932, std::string("a\xE0\0z", 4), 6, "a" + Z(5)},  // trail is the terminator
-        FieldCase{932, "\xA0\xA1", 3, "\xA0\xA1" + Z(1)},     // half-width kana are single
-        FieldCase{932, "\xFD\xFE", 2, "\xFD\xFE"},            // 0xFD is no lead byte
+        FieldCase{932, "\xA0\xA1", 3, "\xA0\xA1" + Z(1)},           // half-width kana are single
+        FieldCase{932, "\xFD\xFE", 2, "\xFD\xFE"},                  // 0xFD is no lead byte
         // Code pages 936, 949 and 950: lead bytes 0x81-0xFE.
-        FieldCase{936, "x\xFE\x41", 2, "x" + Z(1)},
-        FieldCase{949, "\xB0\xA1", 2, "\xB0\xA1"},
+        FieldCase{936, "x\xFE\x41", 2, "x" + Z(1)}, FieldCase{949, "\xB0\xA1", 2, "\xB0\xA1"},
         FieldCase{950, "\xA4\x40z", 3, "\xA4\x40z"}),
     [](const ::testing::TestParamInfo<FieldCase>& info) {
       return "cp" + std::to_string(info.param.codePage) + "_" + std::to_string(info.index);
@@ -62,7 +68,8 @@ TEST(AnsiPrefixCopy, LeavesBytesPastTheCopyAlone) {
   EXPECT_EQ(CopyAnsiPrefix(field, 8, "ab", 2, cp), 3u);
   EXPECT_EQ(std::string(field, 8), std::string("ab\0QQQQQ", 8));
   std::memset(field, 'Q', sizeof(field));
-  EXPECT_EQ(CopyAnsiPrefix(field, 3, "ab\x88\x9F", 4, cp), 3u) << "a lead byte at the edge becomes 0";
+  EXPECT_EQ(CopyAnsiPrefix(field, 3, "ab\x88\x9F", 4, cp), 3u)
+      << "a lead byte at the edge becomes 0";
   EXPECT_EQ(std::string(field, 4), std::string("ab\0Q", 4));
 }
 
@@ -73,6 +80,10 @@ TEST(AnsiSystemCodePage, FollowsTheLocale) {
   EXPECT_EQ(system.codePage(), acp);
   EXPECT_EQ(system.IsLeadByte(0x81), acp == 932 || acp == 936 || acp == 949 || acp == 950);
   EXPECT_FALSE(system.IsLeadByte('A'));
+  const char* locale = std::getenv("LC_ALL");
+  if (locale != nullptr && std::strncmp(locale, "ja_JP", 5) == 0) {
+    EXPECT_EQ(acp, 932u) << "LC_ALL=ja_JP gives code page 932";
+  }
 }
 
 }  // namespace
