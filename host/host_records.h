@@ -55,8 +55,8 @@ struct ArchiveEntry {
   uint8_t unused280[4];
   int32_t type;
   uint8_t unused288[8];
-  char tag[8];         // "PSARC" or "PKG"
-  uint32_t param;      // PSARC: first block index; PKG: compression word
+  char tag[8];             // "PSARC" or "PKG"
+  uint32_t param;          // PSARC: first block index; PKG: compression word
   BlockTable* blockTable;  // PSARC: the listing's block table; PKG: null
   uint8_t unused312[256];
 };

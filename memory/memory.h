@@ -83,9 +83,13 @@ struct PluginHeapAllocator {
   }
   void deallocate(T* p, size_t) { PlatformHeapFree(p); }
   template <typename U>
-  bool operator==(const PluginHeapAllocator<U>&) const { return true; }
+  bool operator==(const PluginHeapAllocator<U>&) const {
+    return true;
+  }
   template <typename U>
-  bool operator!=(const PluginHeapAllocator<U>&) const { return false; }
+  bool operator!=(const PluginHeapAllocator<U>&) const {
+    return false;
+  }
 };
 
 // The registry: owning pointers in creation order. A table's address never changes from

@@ -1,13 +1,13 @@
 // The Linux stand-in for the kernel32 and user32 calls the plug-in makes. It is a test seam,
 // not a second product: just enough of each call's contract for the plug-in and its hosts,
 // with live-block counters and an allocation-failure switch for tests.
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/platform_testing.h"
 
@@ -47,9 +47,7 @@ int FdFromHandle(HANDLE h) { return static_cast<int>(reinterpret_cast<intptr_t>(
 
 }  // namespace
 
-PLATFORM_API void PlatformFailAllocation(uint32_t n) {
-  failAt = n == 0 ? 0 : allocationCount + n;
-}
+PLATFORM_API void PlatformFailAllocation(uint32_t n) { failAt = n == 0 ? 0 : allocationCount + n; }
 PLATFORM_API uint32_t PlatformAllocationCount(void) { return allocationCount; }
 PLATFORM_API int32_t PlatformLiveGlobalBlocks(void) { return liveGlobal; }
 PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
@@ -141,8 +139,9 @@ PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG di
   if (method != FILE_BEGIN) return INVALID_SET_FILE_POINTER;
   // Without a high part the low part is a signed 32-bit distance, as on Windows.
   int64_t pos = distanceHigh != nullptr
-                    ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                                           static_cast<uint32_t>(distanceLow))
+                    ? static_cast<int64_t>(
+                          (static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                          static_cast<uint32_t>(distanceLow))
                     : static_cast<int64_t>(distanceLow);
   if (pos < 0) return INVALID_SET_FILE_POINTER;
   off64_t got = lseek64(FdFromHandle(file), pos, SEEK_SET);
@@ -213,10 +212,22 @@ PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info) {
   const BYTE* ranges = nullptr;
   size_t n = 0;
   switch (codePage) {
-    case 932: ranges = k932; n = sizeof(k932); break;
-    case 936: ranges = k936; n = sizeof(k936); break;
-    case 949: ranges = k949; n = sizeof(k949); break;
-    case 950: ranges = k950; n = sizeof(k950); break;
+    case 932:
+      ranges = k932;
+      n = sizeof(k932);
+      break;
+    case 936:
+      ranges = k936;
+      n = sizeof(k936);
+      break;
+    case 949:
+      ranges = k949;
+      n = sizeof(k949);
+      break;
+    case 950:
+      ranges = k950;
+      n = sizeof(k950);
+      break;
     case 1252: break;
     default: return FALSE;
   }

@@ -87,9 +87,7 @@ int32_t CPluginBase::GetSupportedExt(int32_t kind, int32_t index, char* descript
 
 int32_t CPluginBase::IsSupported(const ArchiveSource*, int32_t*) { return kResultOk; }
 
-int32_t CPluginBase::GetArchiveInfo(const ArchiveSource*, HGLOBAL*, int32_t*) {
-  return kResultOk;
-}
+int32_t CPluginBase::GetArchiveInfo(const ArchiveSource*, HGLOBAL*, int32_t*) { return kResultOk; }
 
 int32_t CPluginBase::GetFile(uint32_t, const uint8_t* stored, ArchiveEntry* entry,
                              HGLOBAL* contents) {

@@ -74,18 +74,17 @@ TEST(ExtensionQuery, BadArgumentsGiveTenAndWriteNothing) {
     int32_t index;
     bool descriptionLength;
     bool patternLength;
-  } cases[] = {{1, 1, true, true},  {1, -1, true, true}, {2, 0, true, true},
-               {0, 0, true, true},  {3, 0, true, true},  {-1, 0, true, true},
-               {1, 0, false, true}, {1, 0, true, false}};
+  } cases[] = {{1, 1, true, true}, {1, -1, true, true}, {2, 0, true, true},  {0, 0, true, true},
+               {3, 0, true, true}, {-1, 0, true, true}, {1, 0, false, true}, {1, 0, true, false}};
   for (const Case& c : cases) {
     char description[32] = "untouched";
     char pattern[32] = "untouched";
     int32_t dl = 32;
     int32_t pl = 32;
-    EXPECT_EQ(Plugin().GetSupportedExt(c.kind, c.index, description,
-                                       c.descriptionLength ? &dl : nullptr, pattern,
-                                       c.patternLength ? &pl : nullptr),
-              10)
+    EXPECT_EQ(
+        Plugin().GetSupportedExt(c.kind, c.index, description, c.descriptionLength ? &dl : nullptr,
+                                 pattern, c.patternLength ? &pl : nullptr),
+        10)
         << "kind " << c.kind << " index " << c.index;
     EXPECT_STREQ(description, "untouched");
     EXPECT_STREQ(pattern, "untouched");

@@ -64,8 +64,8 @@ CArchiveFile::CArchiveFile(const Bytes& contents)
   }
   if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), f);
   std::fclose(f);
-  handle_ = CreateFileA(path_.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  handle_ = CreateFileA(path_.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) ADD_FAILURE() << "cannot open " << path_.path();
   source_.file = handle_;
   source_.header = header_.data();
