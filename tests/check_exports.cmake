@@ -1,0 +1,36 @@
+# Checks the export table and the imports of arc_varel.dll without running it:
+# exactly the five undecorated names, and imports from system DLLs only.
+# Usage: cmake -DOBJDUMP=... -DDLL=... -P check_exports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)+)" _ "${dump}")
+set(table "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${table}")
+set(names)
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" name "${row}")
+  list(APPEND names "${name}")
+endforeach()
+list(SORT names)
+set(expected TZK_GetArchiveInfo TZK_GetFile TZK_GetPluginInfo TZK_GetSupportedExt TZK_IsSupported)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exports are '${names}', expected '${expected}'")
+endif()
+
+string(REGEX MATCH "\nName[ \t]+[0-9a-f]+ ([^\n]+)" _ "${dump}")
+if(NOT CMAKE_MATCH_1 MATCHES "^arc_varel(\\.dll)?$")
+  message(FATAL_ERROR "the export directory names the module '${CMAKE_MATCH_1}'")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+foreach(line IN LISTS imports)
+  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll MATCHES "^(kernel32|user32|msvcrt|ntdll|advapi32)\\.dll$")
+    message(FATAL_ERROR "arc_varel.dll imports ${dll}, which is not a system DLL")
+  endif()
+endforeach()
+message(STATUS "exports: ${names}; imports: ${imports}")
