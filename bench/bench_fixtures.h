@@ -1,0 +1,63 @@
+// Inputs and baselines the benchmark cases are built from: temporary archive files opened
+// as a host opens them, the blocks of a PSARC entry as the archive stores them, the zlib
+// baselines, and the 100,000-entry tables of the listing benchmark.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+#include "tools/host/host_file.h"
+
+// Bytes written to a temporary file and opened for reading with CreateFileA; the file is
+// removed with the object.
+class CBenchTempFile {
+ public:
+  explicit CBenchTempFile(const std::vector<uint8_t>& bytes);
+  ~CBenchTempFile();
+  CBenchTempFile(const CBenchTempFile&) = delete;
+  CBenchTempFile& operator=(const CBenchTempFile&) = delete;
+
+  const ArchiveSource* source() const { return file_.source(); }
+  HANDLE handle() const { return file_.source()->file; }
+
+ private:
+  std::string path_;
+  CHostFile file_;
+};
+
+// One block of a PSARC entry: where its stored bytes start (from the entry's first stored
+// byte), how many there are, and how many plain bytes it stands for.
+struct EntryBlock {
+  uint32_t start;
+  uint32_t storedLength;
+  uint32_t plainLength;
+  bool deflated;  // begins 0x78 0xDA: inflated, else copied
+};
+
+// The blocks of one listed entry, read from the archive's own header and block-size table.
+std::vector<EntryBlock> PsarcEntryBlocks(const std::vector<uint8_t>& archive,
+                                         const ArchiveEntry& record);
+
+// The baseline work of a PSARC extraction: every block inflated with bare `uncompress`
+// (or copied) straight into out, which has room for capacity bytes.
+void InflateBlocks(const uint8_t* stored, const std::vector<EntryBlock>& blocks, uint8_t* out,
+                   size_t capacity);
+
+// A PSARC archive whose table of contents lists `entries` entries, entry 0 being the
+// manifest of their names. Sizes are spread log-uniformly from 1 byte to 8 MiB; the stored
+// bytes of entries 1 onward are not written, since a listing never reads them (their
+// offsets point where a packer would have put them). manifestLength receives the manifest's
+// plain size.
+std::vector<uint8_t> BuildListingPsarc(uint32_t entries, uint64_t* manifestLength);
+
+// The floor of a listing: the table region read with one positioning and one read into a
+// fresh heap buffer, and a zero-filled record block of count records locked, touched once
+// per record, unlocked and freed.
+void ListingFloor(HANDLE file, uint32_t regionStart, uint32_t regionLength, uint32_t count);
+// The manifest's share of the PSARC floor: its stored bytes read with one read and
+// inflated block by block into a fresh buffer.
+void ManifestFloor(HANDLE file, const ArchiveEntry& manifest,
+                   const std::vector<EntryBlock>& blocks);
