@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+"""Turns the benchmark programs' output into docs/performance.md and the gnuplot data.
+
+Inputs (all optional but the Windows one): the JSON of varel_gbench (native, Google
+Benchmark), the JSON lines of varel_bench (Windows under Wine, or native), the JSON lines of
+varel_bench_peak, and a file of "key<TAB>value" facts (commands, load, dates) from
+scripts/bench.sh. Every ratio is the plug-in's speed over a baseline's, taken from medians of
+one process on one input: baseline median time / plug-in median time.
+"""
+import argparse
+import json
+import os
+import sys
+from collections import defaultdict
+
+KINDS = ["text", "words", "binary", "runs"]
+KIND_TITLES = {
+    "text": "source text",
+    "words": "English-like words",
+    "binary": "executable-like binary",
+    "runs": "low-entropy runs and records",
+}
+
+
+def size_label(n):
+    n = int(n)
+    if n >= 1 << 20 and n % (1 << 20) == 0:
+        return f"{n >> 20} MiB"
+    if n >= 1 << 10 and n % (1 << 10) == 0:
+        return f"{n >> 10} KiB"
+    return str(n)
+
+
+def load_gbench(path):
+    """{(group, data, size): {variant: median seconds}}, plus stored sizes and context."""
+    with open(path) as f:
+        doc = json.load(f)
+    cases = defaultdict(dict)
+    stored = {}
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    for b in doc.get("benchmarks", []):
+        if b.get("aggregate_name") != "median":
+            continue
+        group, data, size, variant = b["run_name"].split("/")[:4]
+        key = (group, data, int(size))
+        cases[key][variant] = b["real_time"] * scale[b.get("time_unit", "ns")]
+        if "stored" in b:
+            stored[key] = int(b["stored"])
+    return cases, stored, doc.get("context", {})
+
+
+def load_lines(path):
+    rows = []
+    with open(path) as f:
+        for line in f:
+            line = line.strip()
+            if line:
+                rows.append(json.loads(line))
+    return rows
+
+
+def load_harness(path):
+    cases = defaultdict(dict)
+    stored = {}
+    crcs = {}
+    for r in load_lines(path):
+        if r["kind"] == "data":
+            crcs[r["data"]] = r["crc32"]
+        elif r["kind"] == "case":
+            key = (r["group"], r["data"], int(r["size"]))
+            cases[key][r["variant"]] = r["median_s"]
+            stored[key] = int(r.get("stored", 0))
+    return cases, stored, crcs
+
+
+def ratio(cases, key, baseline, subject):
+    v = cases.get(key, {})
+    if baseline not in v or subject not in v or v[subject] <= 0:
+        return None
+    return v[baseline] / v[subject]
+
+
+def mbps(cases, key, variant, nbytes):
+    t = cases.get(key, {}).get(variant)
+    return None if not t else nbytes / t / 1e6
+
+
+def fmt(x, digits=2):
+    return "-" if x is None else f"{x:.{digits}f}"
+
+
+def verdict(value, bound, higher_is_better=True):
+    if value is None:
+        return "not measured"
+    ok = value >= bound if higher_is_better else value <= bound
+    return "met" if ok else "**missed**"
+
+
+class Report:
+    def __init__(self, facts):
+        self.facts = facts
+        self.lines = []
+        self.targets = []  # (platform, what, figure, bound text, verdict)
+
+    def add(self, text=""):
+        self.lines.append(text)
+
+    def command(self, key):
+        cmd = self.facts.get(key)
+        if cmd:
+            self.add(f"Command: `{cmd}`")
+            self.add()
+
+    def target(self, platform, what, value, bound, text, higher=True, digits=2):
+        self.targets.append((platform, what, fmt(value, digits), text,
+                             verdict(value, bound, higher)))
+
+
+def extraction_tables(rep, platform, cases, stored, cmd_key):
+    sizes = sorted({k[2] for k in cases if k[0] == "psarc_extract"})
+    if sizes:
+        rep.add(f"#### PSARC `TZK_GetFile` ({platform})")
+        rep.add()
+        rep.command(cmd_key)
+        rep.add("(a) bare `uncompress` of the same blocks into a resident buffer; "
+                "(b) the floor: `GlobalAlloc` of the entry's size, `uncompress` straight into "
+                "it, `GlobalFree`. Ratios: plug-in speed over baseline speed.")
+        rep.add()
+        rep.add("| data | entry | packed | plug-in MB/s | (a) MB/s | (b) MB/s | vs (a) | vs (b) |")
+        rep.add("|---|---|---|---|---|---|---|---|")
+        for kind in KINDS:
+            for size in sizes:
+                key = ("psarc_extract", kind, size)
+                if key not in cases:
+                    continue
+                packed = stored.get(key)
+                ra = ratio(cases, key, "uncompress", "getfile")
+                rb = ratio(cases, key, "floor", "getfile")
+                rep.add(f"| {kind} | {size_label(size)} | "
+                        f"{'-' if not packed else f'{size / packed:.1f}:1'} | "
+                        f"{fmt(mbps(cases, key, 'getfile', size), 0)} | "
+                        f"{fmt(mbps(cases, key, 'uncompress', size), 0)} | "
+                        f"{fmt(mbps(cases, key, 'floor', size), 0)} | {fmt(ra)} | {fmt(rb)} |")
+                rep.target(platform, f"PSARC {kind} {size_label(size)} vs floor (b)", rb, 0.95,
+                           ">= 0.95")
+                if size == 64 << 10:
+                    rep.target(platform, f"PSARC {kind} 64 KiB vs bare zlib (a)", ra, 0.9,
+                               ">= 0.90")
+        rep.add()
+
+    sizes = sorted({k[2] for k in cases if k[0] == "psarc_stored"})
+    if sizes:
+        rep.add(f"#### Stored PSARC entries ({platform})")
+        rep.add()
+        rep.command(cmd_key)
+        rep.add("Baseline: `GlobalAlloc` of the entry's size, `memcpy` of the stored bytes into "
+                "it, `GlobalFree` (blocks written at zlib level 0, so the writer stores every "
+                "block).")
+        rep.add()
+        rep.add("| data | entry | plug-in MB/s | memcpy MB/s | ratio |")
+        rep.add("|---|---|---|---|---|")
+        for key in sorted(k for k in cases if k[0] == "psarc_stored"):
+            size = key[2]
+            r = ratio(cases, key, "memcpy", "getfile")
+            rep.add(f"| {key[1]} | {size_label(size)} | {fmt(mbps(cases, key, 'getfile', size), 0)}"
+                    f" | {fmt(mbps(cases, key, 'memcpy', size), 0)} | {fmt(r)} |")
+            rep.target(platform, f"stored {size_label(size)} vs memcpy into a fresh block", r,
+                       0.8, ">= 0.80")
+        rep.add()
+
+    sizes = sorted({k[2] for k in cases if k[0] in ("pkg_extract", "pkg_decoder")})
+    if sizes:
+        rep.add(f"#### PKG `TZK_GetFile` and the decoder alone ({platform})")
+        rep.add()
+        rep.command(cmd_key)
+        rep.add("Whole call: `TZK_GetFile` (block of L + 256 bytes included) against the "
+                "byte-at-a-time reference decoder writing into a fresh `GlobalAlloc` block of "
+                "the same size. Decoder alone: the plug-in's decoder against the reference, "
+                "both into one resident buffer.")
+        rep.add()
+        rep.add("| data | entry | packed | call MB/s | reference+block MB/s | call ratio | "
+                "decoder MB/s | reference MB/s | decoder ratio |")
+        rep.add("|---|---|---|---|---|---|---|---|---|")
+        for kind in KINDS:
+            for size in sizes:
+                ke = ("pkg_extract", kind, size)
+                kd = ("pkg_decoder", kind, size)
+                if ke not in cases and kd not in cases:
+                    continue
+                packed = stored.get(ke) or stored.get(kd)
+                re_ = ratio(cases, ke, "reference", "getfile")
+                rd = ratio(cases, kd, "reference", "fast")
+                rep.add(f"| {kind} | {size_label(size)} | "
+                        f"{'-' if not packed else f'{size / packed:.1f}:1'} | "
+                        f"{fmt(mbps(cases, ke, 'getfile', size), 0)} | "
+                        f"{fmt(mbps(cases, ke, 'reference', size), 0)} | {fmt(re_)} | "
+                        f"{fmt(mbps(cases, kd, 'fast', size), 0)} | "
+                        f"{fmt(mbps(cases, kd, 'reference', size), 0)} | {fmt(rd)} |")
+                low = kind == "runs"
+                rep.target(platform, f"PKG call {kind} {size_label(size)} vs reference", re_,
+                           1.5 if low else 1.0, ">= 1.50" if low else ">= 1.00")
+                rep.target(platform, f"PKG decoder {kind} {size_label(size)} vs reference", rd,
+                           2.4 if low else 1.1, ">= 2.40" if low else ">= 1.10")
+        rep.add()
+
+    keys = sorted(k for k in cases if k[0] == "listing")
+    if keys:
+        rep.add(f"#### Listing ({platform})")
+        rep.add()
+        rep.command(cmd_key)
+        rep.add("Floor: the table region read with one positioning and one read into a fresh "
+                "heap buffer, plus a zero-filled record block of the same size (n x 568 bytes) "
+                "locked, touched once per record and freed. For PSARC also the manifest's "
+                "stored bytes read with one read and inflated. Ratios here are times: listing "
+                "over floor (at most 1.3 is the target).")
+        rep.add()
+        rep.add("| format | entries | listing ms | floor ms | floor + manifest ms | "
+                "listing / floor | listing / (floor + manifest) |")
+        rep.add("|---|---|---|---|---|---|---|")
+        for key in keys:
+            v = cases[key]
+            t = v.get("listing")
+            fl = v.get("floor")
+            fm = v.get("floor+manifest")
+            r1 = None if not (t and fl) else t / fl
+            r2 = None if not (t and fm) else t / fm
+            rep.add(f"| {key[1]} | {key[2]} | {fmt(t and t * 1e3, 1)} | {fmt(fl and fl * 1e3, 1)} "
+                    f"| {fmt(fm and fm * 1e3, 1)} | {fmt(r1)} | {fmt(r2)} |")
+            if key[1] == "pkg":
+                rep.target(platform, f"PKG listing of {key[2]} entries / floor (time)", r1, 1.3,
+                           "<= 1.30", higher=False)
+            else:
+                rep.target(platform, f"PSARC listing of {key[2]} entries / (floor + manifest) "
+                           "(time)", r2, 1.3, "<= 1.30", higher=False)
+        rep.add()
+
+
+def peak_table(rep, rows):
+    rep.add("#### Peak memory of one extraction (native)")
+    rep.add()
+    rep.command("cmd_peak")
+    rep.add("Every heap byte of the process is counted (the program defines `malloc` and its "
+            "relatives over glibc's own): the plug-in's heap, its global blocks and zlib's "
+            "inflate state. Peak: the highest level during one `TZK_GetFile` above the level "
+            "before it. Beyond: the peak less the block handed to the host as the heap holds it.")
+    rep.add()
+    rep.add("| case | entry bytes | block bytes | peak bytes | beyond the block, KiB |")
+    rep.add("|---|---|---|---|---|")
+    for r in rows:
+        beyond = (r["peak"] - r["held"]) / 1024.0
+        rep.add(f"| {r['case']} | {r['size']} | {r['block']} | {r['peak']} | {beyond:.1f} |")
+        rep.target("native", f"peak beyond the block, {r['case']}", beyond, 128.0,
+                   "<= 128 KiB", higher=False, digits=1)
+    rep.add()
+
+
+PLOT_SERIES = [
+    ("psarc_extract", "getfile", "PSARC TZK\\_GetFile", "lc rgb '#1f77b4' lw 2 pt 7"),
+    ("psarc_extract", "uncompress", "(a) bare uncompress, resident", "lc rgb '#1f77b4' dt 2 pt 4"),
+    ("psarc_extract", "floor", "(b) GlobalAlloc + uncompress", "lc rgb '#17becf' dt 3 pt 6"),
+    ("pkg_extract", "getfile", "PKG TZK\\_GetFile", "lc rgb '#d62728' lw 2 pt 7"),
+    ("pkg_extract", "reference", "PKG reference + fresh block", "lc rgb '#d62728' dt 2 pt 4"),
+    ("psarc_stored", "getfile", "stored PSARC TZK\\_GetFile", "lc rgb '#2ca02c' lw 2 pt 7"),
+    ("psarc_stored", "memcpy", "memcpy into a fresh block", "lc rgb '#2ca02c' dt 2 pt 4"),
+]
+
+
+def plot_data(path, cases):
+    """One data block per non-empty (kind, series); returns {kind: [(index, title, style)]}."""
+    panels = {kind: [] for kind in KINDS}
+    index = 0
+    with open(path, "w") as f:
+        for kind in KINDS:
+            for group, variant, title, style in PLOT_SERIES:
+                points = []
+                for key in sorted(k for k in cases if k[0] == group and k[1] == kind):
+                    v = mbps(cases, key, variant, key[2])
+                    if v is not None:
+                        points.append((key[2], v))
+                if not points:
+                    continue
+                f.write(f"# {kind} {group} {variant}\n")
+                for size, v in points:
+                    f.write(f"{size} {v:.3f}\n")
+                f.write("\n\n")
+                panels[kind].append((index, title, style))
+                index += 1
+    return panels
+
+
+def write_gnuplot(path, data_path, png_path, panels, platform):
+    with open(path, "w") as f:
+        f.write("set terminal pngcairo size 1400,1000 font ',10'\n")
+        f.write(f"set output '{png_path}'\n")
+        f.write(f"set multiplot layout 2,2 title 'MB/s against entry size ({platform}); "
+                "medians, baselines run in the same process on the same data'\n")
+        f.write("set logscale x 2\nset logscale y 10\nset grid\n")
+        f.write("set xtics ('64 KiB' 65536, '1 MiB' 1048576, '16 MiB' 16777216)\n")
+        f.write("set xrange [40000:28000000]\nset key outside bottom center horizontal "
+                "maxrows 3 font ',8'\n")
+        f.write("set ylabel 'MB/s'\n")
+        for kind in KINDS:
+            f.write(f"set title '{KIND_TITLES[kind]}'\n")
+            if not panels[kind]:
+                f.write("unset key\nplot NaN notitle\nset key\n")
+                continue
+            parts = [f"'{data_path}' index {i} using 1:2 with linespoints {style} title '{title}'"
+                     for i, title, style in panels[kind]]
+            f.write("plot " + ", \\\n     ".join(parts) + "\n")
+        f.write("unset multiplot\n")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--gbench")
+    ap.add_argument("--wine")
+    ap.add_argument("--native-harness")
+    ap.add_argument("--peak")
+    ap.add_argument("--facts")
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--plot-data")
+    ap.add_argument("--plot-script")
+    ap.add_argument("--png-name", default="performance.png")
+    args = ap.parse_args()
+
+    facts = {}
+    if args.facts and os.path.exists(args.facts):
+        with open(args.facts) as f:
+            for line in f:
+                if "\t" in line:
+                    k, v = line.rstrip("\n").split("\t", 1)
+                    facts[k] = v
+    rep = Report(facts)
+
+    wine = load_harness(args.wine) if args.wine and os.path.exists(args.wine) else None
+    gb = load_gbench(args.gbench) if args.gbench and os.path.exists(args.gbench) else None
+    native_h = (load_harness(args.native_harness)
+                if args.native_harness and os.path.exists(args.native_harness) else None)
+    peak = load_lines(args.peak) if args.peak and os.path.exists(args.peak) else None
+
+    rep.add("# Performance")
+    rep.add()
+    rep.add("Written by `scripts/bench.sh`; every figure below comes from the command shown "
+            "above its table. Each case runs the plug-in's path and its baselines in one "
+            "process on the same bytes; a figure is the median of several runs and a ratio "
+            "divides two such medians (plug-in speed over baseline speed, unless a table says "
+            "it divides times). The Windows figures come from `varel_bench.exe` under Wine "
+            "(interleaved rounds), the native ones from Google Benchmark (`varel_gbench`, "
+            "randomly interleaved repetitions), both 32-bit.")
+    rep.add()
+    rep.add(f"- Date: {facts.get('date', '?')}; commit {facts.get('commit', '?')}")
+    rep.add(f"- Machine: {facts.get('machine', '?')}")
+    rep.add(f"- Load average before / after: {facts.get('load_before', '?')} / "
+            f"{facts.get('load_after', '?')}. The machine's 2 cores are shared with other "
+            "work; ratios taken in one process are robust to some of that, single MB/s "
+            "figures less so.")
+    if wine:
+        crcs = wine[2]
+        rep.add("- Data (CRC-32 of the 16 MiB of each kind, the same on both platforms): " +
+                ", ".join(f"{k} {v}" for k, v in crcs.items()))
+    rep.add()
+    rep.add("Data kinds, generated in code (`bench/bench_data.cpp`): **text**, program source; "
+            "**words**, English-like prose; **binary**, an executable-like image; **runs**, "
+            "low-entropy runs and fixed-size records. Entries of 64 KiB, 1 MiB and 16 MiB are "
+            "prefixes of the same 16 MiB. PSARC blocks are deflated at level 9 by the "
+            "project's writer, PKG entries LZ-coded by the project's writer.")
+    rep.add()
+    rep.add(f"![MB/s against entry size]({args.png_name})")
+    rep.add()
+
+    body_start = len(rep.lines)
+    if wine:
+        rep.add("## Windows (Wine)")
+        rep.add()
+        extraction_tables(rep, "win32", wine[0], wine[1], "cmd_wine")
+    if gb:
+        rep.add("## Native (32-bit Linux, Google Benchmark)")
+        rep.add()
+        extraction_tables(rep, "linux32", gb[0], gb[1], "cmd_gbench")
+    if native_h:
+        rep.add("## Native (32-bit Linux, the stand-alone harness)")
+        rep.add()
+        extraction_tables(rep, "linux32-harness", native_h[0], native_h[1], "cmd_native")
+    if peak:
+        rep.add("## Memory")
+        rep.add()
+        peak_table(rep, peak)
+    body = rep.lines[body_start:]
+    rep.lines = rep.lines[:body_start]
+
+    rep.add("## Targets")
+    rep.add()
+    rep.add("| platform | target | measured | bound | verdict |")
+    rep.add("|---|---|---|---|---|")
+    for platform, what, figure, bound, v in rep.targets:
+        rep.add(f"| {platform} | {what} | {figure} | {bound} | {v} |")
+    rep.add()
+    missed = sum(1 for t in rep.targets if t[4] != "met")
+    rep.add(f"{len(rep.targets) - missed} of {len(rep.targets)} met.")
+    rep.add()
+    notes = facts.get("notes_file")
+    if notes and os.path.exists(notes):
+        with open(notes) as f:
+            rep.add(f.read().rstrip())
+        rep.add()
+    rep.lines.extend(body)
+
+    with open(args.out, "w") as f:
+        f.write("\n".join(rep.lines).rstrip() + "\n")
+
+    plot_cases = wine[0] if wine else (gb[0] if gb else None)
+    if plot_cases and args.plot_data and args.plot_script:
+        panels = plot_data(args.plot_data, plot_cases)
+        write_gnuplot(args.plot_script, args.plot_data,
+                      os.path.join(os.path.dirname(args.out), args.png_name), panels,
+                      "Windows build under Wine" if wine else "native")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
