@@ -27,11 +27,11 @@ bool CHostFile::Open(const std::string& path, std::string* error) {
                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
-    *error = path + ": " +
-             (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                  ? std::string("no such file")
-                  : code == ERROR_ACCESS_DENIED ? std::string("permission denied or a folder")
-                                                : "cannot open (error " + std::to_string(code) + ")");
+    *error =
+        path + ": " +
+        (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::string("no such file")
+         : code == ERROR_ACCESS_DENIED ? std::string("permission denied or a folder")
+                                       : "cannot open (error " + std::to_string(code) + ")");
     return false;
   }
   LARGE_INTEGER li;
@@ -78,18 +78,30 @@ bool CHostFile::ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out) {
   n = std::min<uint64_t>(n, size_ - offset);
   if (n > 0x7FFFFFFFu) return false;
   out->resize(static_cast<size_t>(n));
-  LONG high = static_cast<LONG>(offset >> 32);
-  if (SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-          INVALID_SET_FILE_POINTER &&
-      offset != 0xFFFFFFFFu) {
-    out->clear();
-    return false;
-  }
-  DWORD got = 0;
-  if (n != 0 && !ReadFile(handle_, out->data(), static_cast<DWORD>(n), &got, nullptr)) {
+  uint32_t got = 0;
+  if (!ReadInto(offset, out->data(), static_cast<uint32_t>(n), &got)) {
     out->clear();
     return false;
   }
   out->resize(got);
+  return true;
+}
+
+bool CHostFile::ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got) {
+  *got = 0;
+  if (n == 0) return true;
+  LONG high = static_cast<LONG>(offset >> 32);
+  if (SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      offset != 0xFFFFFFFFu) {
+    return false;
+  }
+  // ReadFile may deliver less than asked; keep reading until the end of the file.
+  while (*got < n) {
+    DWORD part = 0;
+    if (!ReadFile(handle_, out + *got, n - *got, &part, nullptr)) return false;
+    if (part == 0) break;
+    *got += part;
+  }
   return true;
 }

@@ -27,6 +27,9 @@ class CHostFile {
   // Reads n bytes at offset through the handle into out (resized to what was read: a
   // range past the end of the file comes back shorter). False on a read error.
   bool ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out);
+  // Reads up to n bytes at offset into out (which holds at least n); *got says how many
+  // arrived. False on a read error.
+  bool ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got);
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -1,0 +1,67 @@
+// The few file-system operations varel needs, on narrow paths: on Windows through the ANSI
+// Win32 calls (names in archives are ANSI-code-page bytes and are used as they stand), on
+// Linux through POSIX. Every failure comes back as false with a message naming the path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class PathKind { kMissing, kFile, kFolder, kOther };
+
+// What stands at path (symbolic links followed).
+PathKind GetPathKind(const std::string& path);
+// True when path itself is a symbolic link (always false on Windows).
+bool IsSymbolicLink(const std::string& path);
+// The size of the file at path; false when it cannot be read.
+bool GetFileSize(const std::string& path, uint64_t* size, std::string* error);
+
+// The preferred separator of this platform, and a join that adds it only when needed.
+char PathSeparator();
+std::string JoinPath(const std::string& folder, const std::string& name);
+bool IsAbsolutePath(const std::string& path);
+// Splits path at its last separator: folder ("" when there is none) and name. On Windows a
+// separator byte that is the trail byte of a double-byte character does not count.
+void SplitPath(const std::string& path, std::string* folder, std::string* name);
+
+// Creates one folder; true when it exists already as a folder.
+bool MakeFolder(const std::string& path, std::string* error);
+// Creates path and every missing folder above it.
+bool MakeFolders(const std::string& path, std::string* error);
+// The names in a folder, "." and ".." left out, sorted bytewise.
+bool ListFolder(const std::string& path, std::vector<std::string>* names, std::string* error);
+// Reads a whole file. Files of 2 GiB or more are refused before anything is read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
+bool RemoveFile(const std::string& path);
+// Removes a folder and everything under it (symbolic links are removed, not followed).
+bool RemoveTree(const std::string& path);
+
+// A file written under a temporary name beside its final one and renamed into place on
+// Commit, so that an interrupted run never leaves a truncated file under the final name.
+// A write that fails removes the temporary file; so does destruction without Commit.
+class COutputFile {
+ public:
+  COutputFile() = default;
+  ~COutputFile() { Abandon(); }
+  COutputFile(const COutputFile&) = delete;
+  COutputFile& operator=(const COutputFile&) = delete;
+
+  // Creates the temporary file in folder (which must exist) for the final name there.
+  bool Open(const std::string& folder, const std::string& name, std::string* error);
+  const std::string& finalPath() const { return finalPath_; }
+  bool Write(const void* data, size_t n, std::string* error);
+  // Flushes, closes and renames into place: replacing an existing file only when replace.
+  bool Commit(bool replace, std::string* error);
+  // Closes and removes the temporary file, if any.
+  void Abandon();
+
+ private:
+  bool CloseHandleOnly(std::string* error);
+  std::string finalPath_;
+  std::string tempPath_;
+  intptr_t handle_ = -1;  // a HANDLE on Windows, a file descriptor on Linux
+};
+
+// Writes all of data to a file through COutputFile.
+bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t n, bool replace,
+                         std::string* error);

@@ -1,0 +1,82 @@
+#include "tools/host/progress.h"
+
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+std::string FormatBytes(uint64_t bytes) {
+  static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  while (value >= 1024 && unit + 1 < sizeof(kUnits) / sizeof(kUnits[0])) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string FormatProgress(const ProgressState& s) {
+  std::string line = std::to_string(s.entriesDone) + "/" + std::to_string(s.entriesTotal) +
+                     " entries, " + FormatBytes(s.bytesDone) + " of " + FormatBytes(s.bytesTotal);
+  if (s.seconds > 0 && s.bytesDone > 0) {
+    const double rate = static_cast<double>(s.bytesDone) / s.seconds;
+    line += ", " + FormatBytes(static_cast<uint64_t>(rate)) + "/s";
+    if (s.bytesTotal >= s.bytesDone) {
+      const double left = static_cast<double>(s.bytesTotal - s.bytesDone) / rate;
+      char text[32];
+      if (left < 60) {
+        std::snprintf(text, sizeof(text), ", %.0fs left", left);
+      } else {
+        std::snprintf(text, sizeof(text), ", %.0fm%02.0fs left", left / 60,
+                      static_cast<double>(static_cast<uint64_t>(left) % 60));
+      }
+      line += text;
+    }
+  }
+  return line;
+}
+
+CProgress::CProgress(bool enabled, uint64_t entriesTotal, uint64_t bytesTotal)
+    : enabled_(enabled), start_(Clock::now()), lastDraw_(start_) {
+  state_.entriesTotal = entriesTotal;
+  state_.bytesTotal = bytesTotal;
+}
+
+void CProgress::Update(uint64_t entriesDone, uint64_t bytesDone) {
+  state_.entriesDone = entriesDone;
+  state_.bytesDone = bytesDone;
+  if (!enabled_) return;
+  const Clock::time_point now = Clock::now();
+  if (now - start_ < std::chrono::seconds(1)) return;
+  if (drawnWidth_ != 0 && now - lastDraw_ < std::chrono::milliseconds(200)) return;
+  lastDraw_ = now;
+  state_.seconds = std::chrono::duration<double>(now - start_).count();
+  const std::string line = FormatProgress(state_);
+  // Pad over a longer previous line.
+  const size_t pad = drawnWidth_ > line.size() ? drawnWidth_ - line.size() : 0;
+  std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
+  std::fflush(stderr);
+  drawnWidth_ = line.size() + pad;
+}
+
+void CProgress::Finish() {
+  if (drawnWidth_ == 0) return;
+  std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawnWidth_), "");
+  std::fflush(stderr);
+  drawnWidth_ = 0;
+}
+
+bool StderrIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
