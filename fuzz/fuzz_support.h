@@ -1,0 +1,65 @@
+// What the fuzz targets share: bytes placed flush against an inaccessible page, a file that
+// the plug-in reads through a handle as it reads a host's archive, and checks that stop
+// the run when an invariant breaks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/win32_api.h"
+
+// Stops the run with a message: libFuzzer records the input as a crash, the replay program
+// names the file.
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (0)
+
+// n bytes whose last byte is the last byte before a page that can be neither read nor
+// written, so a one-byte over-read faults even without a sanitizer. The bytes before the
+// start, up to the page boundary, are poisoned for AddressSanitizer when it is present.
+class CGuardedBytes {
+ public:
+  CGuardedBytes(const uint8_t* bytes, size_t n);  // a copy of the bytes
+  explicit CGuardedBytes(size_t n);               // n zero bytes
+  ~CGuardedBytes();
+  CGuardedBytes(const CGuardedBytes&) = delete;
+  CGuardedBytes& operator=(const CGuardedBytes&) = delete;
+
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  void Map(size_t n);
+  uint8_t* base_ = nullptr;
+  size_t mapped_ = 0;
+  size_t head_ = 0;  // bytes between base_ and data_
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// One file on a memory-backed folder, rewritten for every input and read by the plug-in
+// through a Win32 handle opened once, as a host opens an archive.
+class CFuzzFile {
+ public:
+  CFuzzFile();
+  ~CFuzzFile();
+  CFuzzFile(const CFuzzFile&) = delete;
+  CFuzzFile& operator=(const CFuzzFile&) = delete;
+
+  void Write(const uint8_t* bytes, size_t n);
+  HANDLE handle() const { return handle_; }
+
+ private:
+  int writer_ = -1;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Little-endian reads of the input's control bytes; bytes past the end read as zero.
+uint32_t FuzzLe16(const uint8_t* data, size_t size, size_t at);
+uint32_t FuzzLe32(const uint8_t* data, size_t size, size_t at);

@@ -1,0 +1,218 @@
+// Writes the fuzz targets' seed inputs, from the project's own writers, into a folder per
+// target below the folder named on the command line (fuzz/corpus in the repository).
+// Every seed is kept small: libFuzzer grows large inputs itself where it needs them.
+#include <zlib.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/writers/byte_writer.h"
+#include "tools/writers/pkg_writer.h"
+#include "tools/writers/psarc_writer.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+std::string root;
+
+bool Save(const std::string& target, const std::string& name, const Bytes& bytes) {
+  const std::string path = root + "/" + target + "/" + name;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+  }
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  return true;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Noise(size_t n, uint32_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    b[i] = static_cast<uint8_t>(seed >> 24);
+  }
+  return b;
+}
+
+Bytes Compressed(const Bytes& plain) {
+  uLongf n = compressBound(static_cast<uLong>(plain.size()));
+  Bytes out(n);
+  compress2(out.data(), &n, plain.data(), static_cast<uLong>(plain.size()), 9);
+  out.resize(n);
+  return out;
+}
+
+bool Archives() {
+  bool ok = true;
+  std::string error;
+  struct PsarcSeed {
+    const char* name;
+    std::vector<ArchiveInput> inputs;
+  } psarcs[] = {
+      {"psarc-one", {{"a.txt", Text("alpha")}}},
+      {"psarc-mixed",
+       {{"a.txt", Text("alpha\n")},
+        {"e.bin", {}},
+        {"n.bin", Noise(300, 1)},
+        {"dir/r.txt", Bytes(2000, 'r')}}},
+      {"psarc-two-blocks", {{"z.bin", Bytes(65536 + 100, 0)}}},
+  };
+  for (const PsarcSeed& s : psarcs) {
+    Bytes out;
+    ok = WritePsarc(s.inputs, PsarcWriterOptions(), &out, &error) && Save("archive", s.name, out) &&
+         ok;
+  }
+  struct PkgSeed {
+    const char* name;
+    std::vector<ArchiveInput> inputs;
+    PkgCompression compression;
+  } pkgs[] = {
+      {"pkg-stored", {{"a.txt", Text("alpha")}}, PkgCompression::kNever},
+      {"pkg-mixed",
+       {{"a.txt", Text("alpha")}, {"r.bin", Bytes(900, 'r')}, {"n.bin", Noise(200, 2)}},
+       PkgCompression::kAuto},
+      {"pkg-coded",
+       {{"e.bin", {}}, {"\x82\xa0.txt", Text("abcabcabcabc")}},
+       PkgCompression::kAlways},
+  };
+  for (const PkgSeed& s : pkgs) {
+    PkgWriterOptions options;
+    options.compression = s.compression;
+    Bytes out;
+    ok = WritePkg(s.inputs, options, &out, &error) && Save("archive", s.name, out) && ok;
+  }
+  // A PSARC header with no entries at all: the manifest step has nothing to decode.
+  CByteWriter w;
+  w.Text("PSAR");
+  w.Be32(0x00010004);
+  w.Text("zlib");
+  w.Be32(4);      // tocLength: only block-size values
+  w.Be32(30);     // tocEntrySize
+  w.Be32(0);      // tocEntryCount
+  w.Be32(65536);  // blockSize
+  w.Be32(0);
+  w.Be16(0);
+  w.Be16(7);
+  w.Zeros(52);
+  ok = Save("archive", "psarc-no-entries", w.bytes()) && ok;
+  if (!ok) std::fprintf(stderr, "archive seeds: %s\n", error.c_str());
+  return ok;
+}
+
+// pkg_lz: 4 control bytes (plain size), then the stored bytes.
+Bytes LzSeed(uint32_t plain, const Bytes& stored) {
+  CByteWriter w;
+  w.Le32(plain);
+  w.Raw(stored.data(), stored.size());
+  return w.bytes();
+}
+
+Bytes LzTokens(int32_t decodedLength, uint8_t escape, const Bytes& tokens) {
+  CByteWriter w;
+  w.Le32(static_cast<uint32_t>(decodedLength));
+  w.Le32(static_cast<uint32_t>(12 + tokens.size()));  // endOffset
+  w.U8(escape);
+  w.Zeros(3);
+  w.Raw(tokens.data(), tokens.size());
+  return w.bytes();
+}
+
+bool LzSeeds() {
+  bool ok = true;
+  const Bytes text = Text("to be or not to be, that is the question; to be or not to be");
+  ok = Save("pkg_lz", "encoded-text",
+            LzSeed(static_cast<uint32_t>(text.size()), EncodePkgLz(text.data(), text.size()))) &&
+       ok;
+  const Bytes run(700, 'x');
+  ok = Save("pkg_lz", "encoded-run", LzSeed(700, EncodePkgLz(run.data(), run.size()))) && ok;
+  ok =
+      Save("pkg_lz", "copy-repeat", LzSeed(6, LzTokens(6, 0xFF, {0x41, 0x42, 0xFF, 0x02, 0x04}))) &&
+      ok;
+  ok = Save("pkg_lz", "escaped-escape", LzSeed(3, LzTokens(3, 0xFF, {0x41, 0xFF, 0xFF, 0x42}))) &&
+       ok;
+  ok = Save("pkg_lz", "distance-zero", LzSeed(4, LzTokens(4, 0x00, {0x00, 0x01, 0x04}))) && ok;
+  ok =
+      Save("pkg_lz", "overrun", LzSeed(3, LzTokens(3, 0xFF, {0x41, 0x42, 0xFF, 0x02, 0x08}))) && ok;
+  ok = Save("pkg_lz", "near-wrap",
+            Bytes{0x05, 0, 0, 0x80, 1, 0, 0, 0, 13, 0, 0, 0, 0xFF, 0, 0, 0, 0x41}) &&
+       ok;
+  return ok;
+}
+
+// psarc_blocks: 4 control bytes (size), first block, value count, u16 values, stored bytes.
+Bytes BlockSeed(uint32_t control, uint8_t first, const std::vector<uint16_t>& values,
+                const Bytes& stored) {
+  CByteWriter w;
+  w.Le32(control);
+  w.U8(first);
+  w.U8(static_cast<uint8_t>(values.size()));
+  for (uint16_t v : values) {
+    w.U8(static_cast<uint8_t>(v));
+    w.U8(static_cast<uint8_t>(v >> 8));
+  }
+  w.Raw(stored.data(), stored.size());
+  return w.bytes();
+}
+
+bool BlockSeeds() {
+  bool ok = true;
+  const Bytes plain = Text("a short entry, inflated from one block of its own; a short entry");
+  const Bytes z = Compressed(plain);
+  ok = Save("psarc_blocks", "one-inflated",
+            BlockSeed(static_cast<uint32_t>(plain.size()), 0, {static_cast<uint16_t>(z.size())},
+                      z)) &&
+       ok;
+  ok = Save("psarc_blocks", "one-plain", BlockSeed(5, 0, {5}, Text("plain"))) && ok;
+  // A full block (value 0, its bytes zero past the input) then a compressed tail.
+  const Bytes tail = Compressed(Bytes(1000, 't'));
+  Bytes stored(100, 'f');
+  ok = Save("psarc_blocks", "full-then-inflated",
+            BlockSeed(65536 + 1000, 1, {9, 0, static_cast<uint16_t>(65536 - 100 + tail.size())},
+                      stored)) &&
+       ok;
+  Bytes broken = z;
+  broken.resize(z.size() / 2);
+  ok = Save("psarc_blocks", "truncated-stream",
+            BlockSeed(static_cast<uint32_t>(plain.size()), 0,
+                      {static_cast<uint16_t>(broken.size())}, broken)) &&
+       ok;
+  ok = Save("psarc_blocks", "past-the-table", BlockSeed(65536 * 3, 2, {0, 0, 0}, Text("xy"))) && ok;
+  ok = Save("psarc_blocks", "size-wraps", BlockSeed(0x80000009u, 0, {4}, Text("abcd"))) && ok;
+  return ok;
+}
+
+bool TextSeeds() {
+  bool ok = true;
+  // Code page index, width (le16), then the text.
+  auto seed = [](uint8_t cp, uint16_t width, const std::string& text) {
+    Bytes b{cp, static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8)};
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+  };
+  ok = Save("ansi_text", "cp932-cut", seed(0, 6, "ab\x82\xa0\x82\xa2\x82\xa4")) && ok;
+  ok = Save("ansi_text", "cp936-lead-at-end", seed(1, 64, std::string(63, 'a') + "\xb0\xa1")) && ok;
+  ok = Save("ansi_text", "cp949-short", seed(2, 255, "\xb0\xa1\xb0")) && ok;
+  ok = Save("ansi_text", "cp950-terminated",
+            seed(3, 20, std::string("\xa4\x40", 2) + std::string(1, '\0') + "zz")) &&
+       ok;
+  ok = Save("ansi_text", "cp1252-long", seed(4, 255, std::string(300, 'n'))) && ok;
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
+    return 2;
+  }
+  root = argv[1];
+  const bool ok = Archives() && LzSeeds() && BlockSeeds() && TextSeeds();
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,111 @@
+// The escape-byte LZ extraction alone. Input: bytes 0 to 3 give the entry's plain size L
+// (the low 20 bits of the first three bytes; when bit 7 of byte 3 is set, L is instead
+// 0xFFFFFF00 plus byte 0, sizes whose block of L + 256 bytes cannot exist); the rest is the
+// stored bytes, the 12-byte header and the tokens, handed in flush against an inaccessible
+// page with packedSize equal to their length.
+//
+// Where the stream is well-formed (every token inside the stored bytes, every distance
+// within the output so far, every write inside the block) the block must equal what a
+// straightforward decoding gives; otherwise only the bounds and the contract are checked.
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "pkg/pkg.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+HGLOBAL const kUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
+
+// The tokens decoded one byte at a time into out (capacity bytes, zero-filled). False when
+// the stream reaches past the stored bytes, before the output's start or past its end.
+bool DecodeWellFormed(const uint8_t* in, size_t inLength, std::vector<uint8_t>* out) {
+  if (inLength < 12) return false;
+  const int32_t decodedLength = static_cast<int32_t>(FuzzLe32(in, inLength, 0));
+  const int32_t endOffset = static_cast<int32_t>(FuzzLe32(in, inLength, 4));
+  const uint8_t escape = in[8];
+  const size_t capacity = out->size();
+  int64_t pos = 12;
+  int64_t o = 0;
+  while (pos < endOffset && o < decodedLength) {
+    if (static_cast<uint64_t>(pos) >= inLength) return false;
+    const uint8_t b = in[pos];
+    if (b != escape) {
+      if (static_cast<uint64_t>(o) >= capacity) return false;
+      (*out)[static_cast<size_t>(o++)] = b;
+      pos += 1;
+      continue;
+    }
+    if (static_cast<uint64_t>(pos + 1) >= inLength) return false;
+    if (in[pos + 1] == escape) {
+      if (static_cast<uint64_t>(o) >= capacity) return false;
+      (*out)[static_cast<size_t>(o++)] = escape;
+      pos += 2;
+      continue;
+    }
+    if (static_cast<uint64_t>(pos + 2) >= inLength) return false;
+    const uint8_t d = in[pos + 1];
+    const uint32_t n = in[pos + 2];
+    const int64_t distance = d > escape ? d - 1 : d;
+    if (distance > o || static_cast<uint64_t>(o) + n > capacity) return false;
+    for (uint32_t j = 0; j < n; ++j) {
+      (*out)[static_cast<size_t>(o + j)] = (*out)[static_cast<size_t>(o + j - distance)];
+    }
+    o += n;
+    pos += 3;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0xFFFFFu;
+  if (data[3] & 0x80) plain = 0xFFFFFF00u + data[0];
+  CGuardedBytes stored(data + 4, size - 4);
+
+  ArchiveEntry entry;
+  std::memset(&entry, 0, sizeof(entry));
+  entry.type = kTypePkg;
+  entry.param = 1;
+  entry.packedSize = stored.size();
+  entry.size = 0xFFFFFFFF00000000ull | plain;  // a sign-extended directory value keeps its top
+  std::memcpy(entry.tag, "PKG", 4);
+  const ArchiveEntry before = entry;
+
+  // The pure decoder, with an output of exactly the plain size and no margin: clipped
+  // there, it writes nothing past it even when the tokens overrun.
+  if (plain <= (1u << 20)) {
+    CGuardedBytes out(plain);
+    const PkgLzResult r = DecodePkgLz(stored.data(), stored.size(), out.data(), out.size());
+    FUZZ_CHECK(r.produced <= out.size());
+  }
+
+  CPluginArchivePSX plugin;
+  HGLOBAL contents = kUntouched;
+  const int32_t result = plugin.GetFile(0, stored.data(), &entry, &contents);
+  FUZZ_CHECK(result == kResultOk || result == kResultNoMemory);
+  if (result != kResultOk) {
+    FUZZ_CHECK(contents == kUntouched);
+    FUZZ_CHECK(std::memcmp(&before, &entry, sizeof(entry)) == 0);
+    // Only a block that cannot exist may be refused here.
+    FUZZ_CHECK(uint64_t{plain} + 256 >= 0x7FFFFFFFu);
+    return 0;
+  }
+  FUZZ_CHECK(contents != kUntouched && contents != nullptr);
+  FUZZ_CHECK((GlobalFlags(contents) & GMEM_LOCKCOUNT) == 0);
+  FUZZ_CHECK(uint64_t{GlobalSize(contents)} == uint64_t{plain} + 256);
+  FUZZ_CHECK(entry.size == plain);
+
+  std::vector<uint8_t> expected(size_t{plain} + 256, 0);
+  if (DecodeWellFormed(stored.data(), stored.size(), &expected)) {
+    const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
+    FUZZ_CHECK(block != nullptr);
+    FUZZ_CHECK(std::memcmp(block, expected.data(), expected.size()) == 0);
+    GlobalUnlock(contents);
+  }
+  GlobalFree(contents);
+  return 0;
+}

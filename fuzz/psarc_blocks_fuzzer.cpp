@@ -1,0 +1,109 @@
+// The PSARC block walk alone, in both forms. Input: bytes 0 to 3 give the entry's size
+// (the low 21 bits of the first three bytes; bit 7 of byte 3 makes it 0xFFFFFFF0 plus the
+// low four bits of byte 0, sizes of 2 GiB or more whose work buffer cannot exist; bit 6
+// sets bits 32 to 39, which extraction must clear), byte 4 the first block index, byte 5
+// the number n of block-table values, then n little-endian u16 values, then the stored
+// bytes.
+//
+// The record's packedSize is the listing's own sum over the table, and the host hands in
+// exactly that many bytes (zero past the input's end) flush against an inaccessible page.
+// The same bytes, as a file, go through the file form: both forms must give the same
+// output, and the extraction must hand over exactly its first size bytes.
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "plugin/plugin.h"
+#include "psarc/psarc.h"
+
+namespace {
+
+HGLOBAL const kUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
+constexpr uint64_t kMaxStored = 32u << 20;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 6) return 0;
+  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0x1FFFFFu;
+  if (data[3] & 0x80) plain = 0xFFFFFFF0u | (data[0] & 0x0Fu);
+  const uint64_t high = (data[3] & 0x40) ? (uint64_t{0x12} << 32) : 0;
+  const uint32_t firstBlock = data[4];
+  const size_t values = data[5];
+  size_t at = 6;
+
+  BlockTable* table = NewBlockTable(kPsarcBlockSize);
+  FUZZ_CHECK(table != nullptr);
+  FUZZ_CHECK(table->storedSizes.Alloc(static_cast<uint32_t>(values * 4)) != nullptr);
+  auto* v = reinterpret_cast<uint32_t*>(table->storedSizes.data);
+  for (size_t k = 0; k < values; ++k, at += 2) v[k] = FuzzLe16(data, size, at);
+  const uint8_t* rest = at < size ? data + at : data + size;
+  const size_t restLength = at < size ? size - at : 0;
+
+  ArchiveEntry entry;
+  std::memset(&entry, 0, sizeof(entry));
+  entry.type = kTypePsarc;
+  entry.param = firstBlock;
+  entry.size = high | plain;
+  entry.blockTable = table;
+  std::memcpy(entry.tag, "PSARC", 6);
+  entry.packedSize = PsarcPackedSize(entry, table->blockSize, table->storedSizes);
+  if (entry.packedSize > kMaxStored) {
+    DeleteBlockTable(table);
+    return 0;
+  }
+  CGuardedBytes stored(static_cast<size_t>(entry.packedSize));
+  std::memcpy(stored.data(), rest, restLength < stored.size() ? restLength : stored.size());
+
+  // Buffer form.
+  Cbuffer fromBuffer;
+  DecodeEntryFromBuffer(&fromBuffer, table->storedSizes, table->blockSize, &entry, stored.data());
+
+  // File form, over a file that holds exactly the stored bytes at the entry's offset.
+  static CFuzzFile file;
+  std::vector<uint8_t> image(4 + stored.size(), 0xEE);
+  std::memcpy(image.data() + 4, stored.data(), stored.size());
+  file.Write(image.data(), image.size());
+  ArchiveEntry atFour = entry;
+  atFour.offset = 4;
+  uint8_t header[kHostHeaderBytes] = {0};
+  ArchiveSource source;
+  source.file = file.handle();
+  source.header = header;
+  Cbuffer fromFile;
+  DecodeEntryFromFile(&source, &fromFile, table->storedSizes, table->blockSize, &atFour);
+
+  const bool fits = static_cast<int32_t>(plain) >= 0;
+  FUZZ_CHECK((fromBuffer.data != nullptr) == (fromFile.data != nullptr));
+  if (fromBuffer.data != nullptr) {
+    FUZZ_CHECK(fits);
+    FUZZ_CHECK(fromBuffer.length == uint64_t{plain} + kPsarcWorkMargin);
+    FUZZ_CHECK(fromFile.length == fromBuffer.length);
+    FUZZ_CHECK(std::memcmp(fromBuffer.data, fromFile.data, fromBuffer.length) == 0);
+  }
+
+  // Extraction through the plug-in object, as TZK_GetFile reaches it.
+  CPluginArchivePSX plugin;
+  const ArchiveEntry before = entry;
+  HGLOBAL contents = kUntouched;
+  const int32_t result = plugin.GetFile(0, stored.data(), &entry, &contents);
+  FUZZ_CHECK(result == kResultOk || result == kResultNoMemory);
+  if (result != kResultOk) {
+    FUZZ_CHECK(contents == kUntouched);
+    FUZZ_CHECK(std::memcmp(&before, &entry, sizeof(entry)) == 0);
+    FUZZ_CHECK(!fits);
+  } else {
+    FUZZ_CHECK(fits && fromBuffer.data != nullptr);
+    FUZZ_CHECK((GlobalFlags(contents) & GMEM_LOCKCOUNT) == 0);
+    FUZZ_CHECK(GlobalSize(contents) == plain);
+    FUZZ_CHECK(entry.size == plain);
+    if (plain != 0) {
+      const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
+      FUZZ_CHECK(block != nullptr && std::memcmp(block, fromBuffer.data, plain) == 0);
+      GlobalUnlock(contents);
+    }
+    GlobalFree(contents);
+  }
+  DeleteBlockTable(table);
+  return 0;
+}
