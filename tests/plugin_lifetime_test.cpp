@@ -7,6 +7,7 @@
 
 #include "platform/platform_testing.h"
 #include "tests/support/test_support.h"
+#include "tools/writers/psarc_writer.h"
 
 namespace {
 
@@ -43,6 +44,58 @@ TEST(PluginLifetime, LoadsAnswersAndUnloads) {
   EXPECT_EQ(PlatformLiveHeapBlocks(), heapBefore);
   EXPECT_EQ(PlatformLiveGlobalBlocks(), globalBefore);
 #endif
+}
+
+// Every PSARC listing leaves a block table in the module until it unloads; records of a
+// listing stay usable after the host freed their array. Unloading releases them all.
+TEST(PluginLifetime, UnloadReleasesEveryBlockTable) {
+  CModuleCopy copy;
+  Bytes archive;
+  std::string error;
+  ASSERT_TRUE(WritePsarc({{"a.txt", BytesOf("alpha")}, {"b.bin", Bytes(70000, 'b')}},
+                         PsarcWriterOptions(), &archive, &error))
+      << error;
+  CArchiveFile file(archive);
+#if defined(VAREL_HAVE_PLATFORM_SEAM)
+  const int32_t heapBefore = PlatformLiveHeapBlocks();
+  const int32_t globalBefore = PlatformLiveGlobalBlocks();
+#endif
+  for (int round = 0; round < 2; ++round) {
+    CPluginModule module;
+    ASSERT_TRUE(module.Load(copy.path())) << module.error();
+    const PluginExports& plugin = module.exports();
+    std::vector<ArchiveEntry> kept;
+    for (int listing = 0; listing < 5; ++listing) {
+      HGLOBAL block = nullptr;
+      int32_t count = 0;
+      ASSERT_EQ(plugin.GetArchiveInfo(file.source(), &block, &count), 0);
+      ASSERT_EQ(count, 3);
+      const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
+      ASSERT_NE(records, nullptr);
+      kept.insert(kept.end(), records, records + count);
+      GlobalUnlock(block);
+      GlobalFree(block);
+    }
+#if defined(VAREL_HAVE_PLATFORM_SEAM)
+    EXPECT_GE(PlatformLiveHeapBlocks(), heapBefore + 5) << "one table per listing";
+    EXPECT_EQ(PlatformLiveGlobalBlocks(), globalBefore);
+#endif
+    // The first listing's records still extract, through their own table.
+    ArchiveEntry big = kept[2];
+    EXPECT_NE(big.blockTable, kept[5].blockTable);
+    Bytes stored(archive.begin() + static_cast<size_t>(big.offset),
+                 archive.begin() + static_cast<size_t>(big.offset + big.packedSize));
+    HGLOBAL contents = nullptr;
+    ASSERT_EQ(plugin.GetFile(0, stored.data(), &big, &contents), 0);
+    ASSERT_NE(contents, nullptr);
+    EXPECT_EQ(GlobalSize(contents), 70000u);
+    GlobalFree(contents);
+    module.Unload();
+#if defined(VAREL_HAVE_PLATFORM_SEAM)
+    EXPECT_EQ(PlatformLiveHeapBlocks(), heapBefore) << "round " << round;
+    EXPECT_EQ(PlatformLiveGlobalBlocks(), globalBefore) << "round " << round;
+#endif
+  }
 }
 
 TEST(PluginLifetime, MissingModuleOrExportIsReported) {

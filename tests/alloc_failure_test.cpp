@@ -1,0 +1,289 @@
+// Allocation-failure injection: for listings and extractions of archives of several
+// shapes, the k-th allocation of the call is made to fail, for k = 1, 2, ... until the call
+// no longer reaches a k-th allocation. Every call that meets a failure returns 1 (a listing
+// may return 0 when the failed allocation was the manifest text, which it can do without),
+// stores nothing through its out-arguments, leaves the entry record as it was and leaves
+// no block behind; no exception leaves the plug-in.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform_testing.h"
+#include "plugin/plugin.h"
+#include "tests/support/test_support.h"
+#include "tools/writers/pkg_writer.h"
+#include "tools/writers/psarc_writer.h"
+
+#if defined(VAREL_HAVE_PLATFORM_SEAM)
+
+namespace {
+
+HGLOBAL const kUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
+
+struct LiveBlocks {
+  int32_t heap;
+  int32_t global;
+  static LiveBlocks Now() { return {PlatformLiveHeapBlocks(), PlatformLiveGlobalBlocks()}; }
+  bool operator==(const LiveBlocks& o) const { return heap == o.heap && global == o.global; }
+};
+
+std::ostream& operator<<(std::ostream& os, const LiveBlocks& b) {
+  return os << "{heap " << b.heap << ", global " << b.global << "}";
+}
+
+// One run of a call with its k-th allocation failing. Arm() right before the plug-in call,
+// Done() right after it: met then says whether the call reached its k-th allocation.
+struct Injection {
+  uint32_t k;
+  uint32_t start = 0;
+  bool met = false;
+  void Arm() {
+    start = PlatformAllocationCount();
+    PlatformFailAllocation(k);
+  }
+  void Done() {
+    met = PlatformAllocationCount() - start >= k;
+    PlatformFailAllocation(0);
+  }
+};
+
+// Runs call for k = 1, 2, ... until a run no longer reaches its k-th allocation; returns
+// how many runs met a failure.
+uint32_t ForEachFailure(const std::function<void(Injection&)>& call) {
+  for (uint32_t k = 1; k < 10000; ++k) {
+    Injection injection{k};
+    call(injection);
+    PlatformFailAllocation(0);
+    if (!injection.met) return k - 1;
+  }
+  ADD_FAILURE() << "the call never stopped allocating";
+  return 0;
+}
+
+Bytes Pattern(size_t n, uint32_t seed) {
+  Bytes b(n);
+  uint32_t x = seed;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    b[i] = static_cast<uint8_t>((x >> 16) & 0x3F);  // compressible, not trivially so
+  }
+  return b;
+}
+
+struct Shape {
+  std::string name;
+  Bytes archive;
+};
+
+std::vector<Shape> PsarcShapes() {
+  std::vector<Shape> shapes;
+  auto add = [&](const std::string& name, const std::vector<ArchiveInput>& inputs) {
+    Shape s;
+    s.name = name;
+    std::string error;
+    if (!WritePsarc(inputs, PsarcWriterOptions(), &s.archive, &error)) {
+      ADD_FAILURE() << name << ": " << error;
+    }
+    shapes.push_back(s);
+  };
+  add("one entry", {{"a.txt", BytesOf("alpha")}});
+  add("mixed", {{"a.txt", BytesOf("alpha")},
+                {"empty.bin", {}},
+                {"noise.bin", Pattern(3000, 7)},
+                {"dir/b.txt", Bytes(600, 'b')}});
+  add("multi-block", {{"big.bin", Pattern(3 * 65536 + 1000, 3)}, {"z.bin", Bytes(70000, 0)}});
+  return shapes;
+}
+
+std::vector<Shape> PkgShapes() {
+  std::vector<Shape> shapes;
+  auto add = [&](const std::string& name, const std::vector<ArchiveInput>& inputs,
+                 PkgCompression compression) {
+    Shape s;
+    s.name = name;
+    PkgWriterOptions options;
+    options.compression = compression;
+    std::string error;
+    if (!WritePkg(inputs, options, &s.archive, &error)) ADD_FAILURE() << name << ": " << error;
+    shapes.push_back(s);
+  };
+  add("stored", {{"a.txt", BytesOf("alpha")}}, PkgCompression::kNever);
+  add("mixed",
+      {{"a.txt", BytesOf("alpha")}, {"run.bin", Bytes(5000, 'r')}, {"noise.bin", Pattern(2000, 5)}},
+      PkgCompression::kAuto);
+  add("all coded", {{"empty.bin", {}}, {"run.bin", Bytes(300, 'q')}}, PkgCompression::kAlways);
+  return shapes;
+}
+
+// The stored bytes a host hands in for an entry: packedSize bytes read at offset.
+Bytes StoredBytes(const Bytes& archive, const ArchiveEntry& e) {
+  Bytes stored(static_cast<size_t>(e.packedSize), 0);
+  if (e.offset < archive.size()) {
+    const uint64_t n = std::min<uint64_t>(e.packedSize, archive.size() - e.offset);
+    std::memcpy(stored.data(), archive.data() + e.offset, static_cast<size_t>(n));
+  }
+  return stored;
+}
+
+// A successful listing without failures, on a plug-in object of the test's own.
+std::vector<ArchiveEntry> ListOnce(CPluginArchivePSX& plugin, const ArchiveSource* source) {
+  HGLOBAL block = nullptr;
+  int32_t count = 0;
+  EXPECT_EQ(plugin.GetArchiveInfo(source, &block, &count), kResultOk);
+  std::vector<ArchiveEntry> records;
+  if (block == nullptr) return records;
+  const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block));
+  if (p != nullptr) records.assign(p, p + count);
+  GlobalUnlock(block);
+  GlobalFree(block);
+  return records;
+}
+
+// Listing with each allocation failing in turn. `prefill` listings run first on the same
+// object without failures, so that the registry stands at a chosen size.
+void CheckListing(const Shape& shape, int prefill, bool mayDoWithout) {
+  CArchiveFile file(shape.archive);
+  const LiveBlocks outside = LiveBlocks::Now();
+  uint32_t doneWithout = 0;
+  std::vector<ArchiveEntry> reference;
+  {
+    CPluginArchivePSX plugin;
+    reference = ListOnce(plugin, file.source());
+  }
+  const uint32_t failures = ForEachFailure([&](Injection& in) {
+    const uint32_t k = in.k;
+    {
+      CPluginArchivePSX plugin;
+      for (int i = 0; i < prefill; ++i) ListOnce(plugin, file.source());
+      // The registry's storage is full, so this listing grows it.
+      if (prefill > 0) {
+        EXPECT_EQ(plugin.registry().size(), plugin.registry().capacity());
+      }
+      const size_t tables = plugin.registry().size();
+      const LiveBlocks before = LiveBlocks::Now();
+      HGLOBAL block = kUntouched;
+      int32_t count = -1;
+      in.Arm();
+      const int32_t result = plugin.GetArchiveInfo(file.source(), &block, &count);
+      in.Done();
+      if (result == kResultOk) {
+        // Either no failure was met, or the call went on without the failed allocation:
+        // every record is there, handed over unlocked; only the manifest names may be
+        // missing.
+        EXPECT_NE(block, kUntouched) << shape.name << ", k " << k;
+        EXPECT_EQ(count, static_cast<int32_t>(reference.size())) << shape.name << ", k " << k;
+        if (block != kUntouched) {
+          EXPECT_EQ(LockCount(block), 0u) << shape.name << ", k " << k;
+          GlobalFree(block);
+        }
+        if (in.met) ++doneWithout;
+      } else {
+        EXPECT_EQ(result, kResultNoMemory) << shape.name << ", k " << k;
+        EXPECT_EQ(block, kUntouched) << shape.name << ", k " << k;
+        EXPECT_EQ(count, 0) << shape.name << ", k " << k;
+        EXPECT_EQ(plugin.registry().size(), tables) << shape.name << ", k " << k;
+        EXPECT_EQ(LiveBlocks::Now(), before) << shape.name << ", k " << k;
+      }
+    }
+    EXPECT_EQ(LiveBlocks::Now(), outside) << shape.name << ", k " << k;
+  });
+  EXPECT_GT(failures, 0u) << shape.name;
+  if (!mayDoWithout) {
+    EXPECT_EQ(doneWithout, 0u) << shape.name;
+  }
+  // At most the manifest text and what decoding it takes can be done without.
+  EXPECT_LE(doneWithout, 2u) << shape.name;
+}
+
+// Extraction of every entry with each allocation failing in turn.
+void CheckExtraction(const Shape& shape) {
+  CArchiveFile file(shape.archive);
+  CPluginArchivePSX plugin;
+  const std::vector<ArchiveEntry> records = ListOnce(plugin, file.source());
+  ASSERT_FALSE(records.empty()) << shape.name;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Bytes stored = StoredBytes(shape.archive, records[i]);
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[stored.size() + 1]);
+    if (!stored.empty()) std::memcpy(exact.get(), stored.data(), stored.size());
+    const LiveBlocks before = LiveBlocks::Now();
+    const uint32_t failures = ForEachFailure([&](Injection& in) {
+      const uint32_t k = in.k;
+      ArchiveEntry entry = records[i];
+      HGLOBAL contents = kUntouched;
+      in.Arm();
+      const int32_t result = plugin.GetFile(0, exact.get(), &entry, &contents);
+      in.Done();
+      if (result == kResultOk) {
+        // Only the run that met no failure succeeds; the loop ends with it.
+        EXPECT_FALSE(in.met) << shape.name << " entry " << i << ", k " << k;
+        EXPECT_NE(contents, kUntouched);
+        if (contents != kUntouched) GlobalFree(contents);
+        return;
+      }
+      EXPECT_EQ(result, kResultNoMemory) << shape.name << " entry " << i << ", k " << k;
+      EXPECT_EQ(contents, kUntouched) << shape.name << " entry " << i << ", k " << k;
+      EXPECT_EQ(std::memcmp(&entry, &records[i], sizeof(entry)), 0)
+          << shape.name << " entry " << i << ", k " << k;
+      EXPECT_EQ(LiveBlocks::Now(), before) << shape.name << " entry " << i << ", k " << k;
+    });
+    EXPECT_GT(failures, 0u) << shape.name << " entry " << i;
+    EXPECT_EQ(LiveBlocks::Now(), before) << shape.name << " entry " << i;
+  }
+}
+
+TEST(AllocFailure, PsarcListing) {
+  for (const Shape& s : PsarcShapes()) CheckListing(s, 0, true);
+}
+
+TEST(AllocFailure, PsarcListingWhileTheRegistryGrows) {
+  // With 1, 2 and 4 tables the registry's storage is full, so the next listing grows it.
+  const Shape shape = PsarcShapes()[1];
+  for (int prefill : {1, 2, 4}) CheckListing(shape, prefill, true);
+}
+
+TEST(AllocFailure, PkgListing) {
+  for (const Shape& s : PkgShapes()) CheckListing(s, 0, false);
+}
+
+TEST(AllocFailure, PsarcExtraction) {
+  for (const Shape& s : PsarcShapes()) CheckExtraction(s);
+}
+
+TEST(AllocFailure, PkgExtraction) {
+  for (const Shape& s : PkgShapes()) CheckExtraction(s);
+}
+
+// The same through the real module's exports: a call that fails leaves nothing behind.
+TEST(AllocFailure, ThroughTheExports) {
+  std::vector<Shape> shapes = PsarcShapes();
+  for (const Shape& s : PkgShapes()) shapes.push_back(s);
+  for (const Shape& shape : shapes) {
+    CArchiveFile file(shape.archive);
+    ForEachFailure([&](Injection& in) {
+      const uint32_t k = in.k;
+      const LiveBlocks before = LiveBlocks::Now();
+      HGLOBAL block = kUntouched;
+      int32_t count = -1;
+      in.Arm();
+      const int32_t result = Plugin().GetArchiveInfo(file.source(), &block, &count);
+      in.Done();
+      if (result == kResultOk) {
+        if (block != kUntouched) GlobalFree(block);
+        return;
+      }
+      EXPECT_TRUE(in.met);
+      EXPECT_EQ(result, kResultNoMemory) << shape.name << ", k " << k;
+      EXPECT_EQ(block, kUntouched) << shape.name << ", k " << k;
+      EXPECT_EQ(count, 0) << shape.name << ", k " << k;
+      EXPECT_EQ(LiveBlocks::Now(), before) << shape.name << ", k " << k;
+    });
+  }
+}
+
+}  // namespace
+
+#endif
