@@ -44,7 +44,7 @@ bool CHostFile::Open(const std::string& path, std::string* error) {
 #else
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    *error = path + ": " + std::strerror(errno);
+    *error = path + ": " + (errno == ENOENT ? std::string("no such file") : std::strerror(errno));
     return false;
   }
   if (S_ISDIR(st.st_mode)) {

@@ -1,11 +1,14 @@
 #include "tools/varel/commands.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "tools/host/entry_names.h"
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"info", RunInfo},
-      {"detect", RunDetect},
+      {"info", RunInfo},       {"detect", RunDetect}, {"list", RunList},
+      {"extract", RunExtract}, {"cat", RunCat},       {"pack", RunPack},
   };
   return commands;
 }
@@ -19,9 +22,88 @@ bool LoadPlugin(const Options& options, CPluginModule* module) {
   return true;
 }
 
+bool OpenArchive(const char* command, const Options& options, const std::string& path,
+                 CPluginModule* module, CHostArchive* archive) {
+  if (!LoadPlugin(options, module)) return false;
+  std::string error;
+  if (!archive->Open(module->exports(), path, &error)) {
+    std::fprintf(stderr, "varel %s: %s\n", command, error.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const std::string& a : args) {
+    if (a == "--") return false;
     if (a == "--help" || a == "-h") return true;
   }
   return false;
+}
+
+bool ParseArgs(const char* command, const std::vector<std::string>& args,
+               const std::vector<OptionSpec>& specs, ParsedArgs* out) {
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      out->positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const size_t eq = a.compare(0, 2, "--") == 0 ? a.find('=') : std::string::npos;
+    const std::string key = a.substr(0, eq);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : specs) {
+      if (key == s.longName || (s.shortName != nullptr && key == s.shortName)) spec = &s;
+    }
+    if (spec == nullptr) {
+      std::fprintf(stderr, "varel %s: unknown option '%s' (see 'varel %s --help')\n", command,
+                   key.c_str(), command);
+      return false;
+    }
+    if (!spec->takesValue) {
+      if (eq != std::string::npos) {
+        std::fprintf(stderr, "varel %s: %s takes no value\n", command, spec->longName);
+        return false;
+      }
+      out->flags.insert(spec->longName);
+      continue;
+    }
+    if (eq != std::string::npos) {
+      out->values[spec->longName] = a.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      out->values[spec->longName] = args[++i];
+    } else {
+      std::fprintf(stderr, "varel %s: %s needs a value\n", command, key.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<size_t> SelectEntries(const CHostArchive& archive,
+                                  const std::vector<std::string>& patterns,
+                                  std::vector<std::string>* unmatched) {
+  const CLeadBytes lead = CLeadBytes::System();
+  std::vector<size_t> selected;
+  std::vector<bool> used(patterns.size(), false);
+  for (size_t i = 0; i < archive.entries().size(); ++i) {
+    const std::string name = EntryName(archive.entries()[i]);
+    bool take = patterns.empty();
+    for (size_t p = 0; p < patterns.size(); ++p) {
+      if (GlobMatch(patterns[p], name, lead)) {
+        take = true;
+        used[p] = true;
+      }
+    }
+    if (take) selected.push_back(i);
+  }
+  for (size_t p = 0; p < patterns.size(); ++p) {
+    if (!used[p]) unmatched->push_back(patterns[p]);
+  }
+  return selected;
 }

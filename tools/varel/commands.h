@@ -1,9 +1,12 @@
 // The commands of varel and what they share.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "tools/host/host_archive.h"
 #include "tools/host/plugin_loader.h"
 
 // Exit codes scripts can rely on.
@@ -25,8 +28,42 @@ const std::vector<Command>& Commands();
 // Loads the plug-in the options name; prints why and returns false when it cannot.
 bool LoadPlugin(const Options& options, CPluginModule* module);
 
+// Loads the plug-in and opens and lists the archive; prints why and returns false when
+// either fails.
+bool OpenArchive(const char* command, const Options& options, const std::string& path,
+                 CPluginModule* module, CHostArchive* archive);
+
 // True when args hold --help or -h (after which the command prints its usage).
 bool WantsHelp(const std::vector<std::string>& args);
 
+// A command's options: "-o DIR", "--output DIR", "--output=DIR", flags such as "--quiet";
+// "--" ends the options. Everything else is positional, in order.
+struct OptionSpec {
+  const char* shortName;  // "-o", or nullptr
+  const char* longName;   // "--output"
+  bool takesValue;
+};
+struct ParsedArgs {
+  std::map<std::string, std::string> values;  // by long name
+  std::set<std::string> flags;                // long names
+  std::vector<std::string> positional;
+  bool Has(const std::string& longName) const {
+    return flags.count(longName) != 0 || values.count(longName) != 0;
+  }
+};
+// Prints the problem and returns false on an unknown option or a missing value.
+bool ParseArgs(const char* command, const std::vector<std::string>& args,
+               const std::vector<OptionSpec>& specs, ParsedArgs* out);
+
 int RunInfo(const Options& options, const std::vector<std::string>& args);
 int RunDetect(const Options& options, const std::vector<std::string>& args);
+int RunList(const Options& options, const std::vector<std::string>& args);
+int RunExtract(const Options& options, const std::vector<std::string>& args);
+int RunCat(const Options& options, const std::vector<std::string>& args);
+int RunPack(const Options& options, const std::vector<std::string>& args);
+
+// The indexes of the entries whose names match any of the patterns (all entries when there
+// are none), in archive order; patterns that matched nothing go to unmatched.
+std::vector<size_t> SelectEntries(const CHostArchive& archive,
+                                  const std::vector<std::string>& patterns,
+                                  std::vector<std::string>* unmatched);

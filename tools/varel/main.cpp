@@ -2,28 +2,40 @@
 // its five exports, exactly as a host application does.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <csignal>
+#endif
 
 #include "tools/varel/commands.h"
 
 namespace {
 
 void PrintUsage(FILE* out) {
-  std::fprintf(out,
-               "usage: varel [--plugin PATH] COMMAND [ARGS...]\n"
-               "\n"
-               "commands:\n"
-               "  info                 the plug-in's name, author, version and file types\n"
-               "  detect FILE...       the archive type of each file\n"
-               "\n"
-               "Run 'varel COMMAND --help' for a command's options.\n");
+  std::fprintf(
+      out,
+      "usage: varel [--plugin PATH] COMMAND [ARGS...]\n"
+      "\n"
+      "commands:\n"
+      "  info                          the plug-in's name, author, version and file types\n"
+      "  detect FILE...                the archive type of each file\n"
+      "  list ARCHIVE [PATTERN...]     the entries, as a table or --json\n"
+      "  extract ARCHIVE [-o DIR]      the entries, into files under DIR\n"
+      "  cat ARCHIVE NAME|#INDEX       one entry, to stdout\n"
+      "  pack psarc|pkg OUT PATH...    a new archive from files and folders\n"
+      "\n"
+      "  --plugin PATH   the plug-in to load (default: %s beside varel)\n"
+      "\n"
+      "Run 'varel COMMAND --help' for a command's options. Exit codes: 0 success,\n"
+      "1 an operation failed, 2 a usage error.\n",
+      PluginFileName());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& args) {
   Options options;
   size_t i = 0;
   while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
@@ -34,6 +46,9 @@ int main(int argc, char** argv) {
       }
       options.pluginPath = args[i + 1];
       i += 2;
+    } else if (args[i].compare(0, 9, "--plugin=") == 0) {
+      options.pluginPath = args[i].substr(9);
+      ++i;
     } else if (args[i] == "--help" || args[i] == "-h") {
       PrintUsage(stdout);
       return kExitOk;
@@ -49,10 +64,38 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[i];
   std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+  if (command == "help") {
+    if (rest.empty()) {
+      PrintUsage(stdout);
+      return kExitOk;
+    }
+    return Run({rest[0], "--help"});
+  }
   for (const Command& c : Commands()) {
     if (command == c.name) return c.run(options, rest);
   }
   std::fprintf(stderr, "varel: unknown command '%s'\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if !defined(_WIN32)
+  // A write past a file-size limit or into a closed pipe then fails with an error that
+  // varel reports, instead of ending the process without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "varel: not enough memory\n");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "varel: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "varel: unexpected failure\n");
+  }
+  return kExitFailed;
 }

@@ -1,0 +1,144 @@
+// What the end-to-end tests of varel share: the real varel binary beside the test program,
+// run as a child process in a scratch folder, and file trees written and read back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/host/child_process.h"
+#include "tools/host/host_fs.h"
+#include "tools/host/plugin_loader.h"
+#include "tools/writers/byte_writer.h"
+
+typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents
+
+inline std::string VarelProgram() {
+#if defined(_WIN32)
+  return ExecutableDirectory() + "varel.exe";
+#else
+  return ExecutableDirectory() + "varel";
+#endif
+}
+
+// Every file under root, by its path relative to root.
+inline void ReadTree(const std::string& root, const std::string& prefix, FileTree* tree) {
+  std::vector<std::string> names;
+  std::string error;
+  if (!ListFolder(root, &names, &error)) return;
+  for (const std::string& name : names) {
+    const std::string path = JoinPath(root, name);
+    const std::string relative = prefix.empty() ? name : prefix + "/" + name;
+    if (GetPathKind(path) == PathKind::kFolder) {
+      ReadTree(path, relative, tree);
+    } else {
+      Bytes data;
+      ReadWholeFile(path, &data, &error);
+      (*tree)[relative] = data;
+    }
+  }
+}
+
+inline FileTree ReadTree(const std::string& root) {
+  FileTree tree;
+  ReadTree(root, "", &tree);
+  return tree;
+}
+
+// Bytes that repeat enough to compress, or not at all, from a fixed seed.
+inline Bytes MadeBytes(size_t n, uint32_t seed, bool compressible) {
+  Bytes out(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    out[i] = compressible ? static_cast<uint8_t>("varel archive test "[(x >> 16) % 19])
+                          : static_cast<uint8_t>(x >> 24);
+  }
+  return out;
+}
+
+// A PKG container laid out field by field, every entry stored: its names are whatever the
+// test wants, which the writer would refuse.
+inline Bytes HandBuiltPkg(const std::vector<std::pair<std::string, Bytes>>& entries) {
+  CByteWriter w;
+  w.Le32(0);                                      // reserved
+  w.Le32(static_cast<uint32_t>(entries.size()));  // entryCount
+  uint32_t offset = static_cast<uint32_t>(8 + 80 * entries.size());
+  for (const auto& e : entries) {
+    std::string name = e.first.substr(0, 64);
+    w.Text(name);
+    w.Zeros(64 - name.size());                       // name, zero-padded
+    w.Le32(static_cast<uint32_t>(e.second.size()));  // size
+    w.Le32(static_cast<uint32_t>(e.second.size()));  // packedSize
+    w.Le32(offset);                                  // offset
+    w.Le32(0);                                       // compressed: stored
+    offset += static_cast<uint32_t>(e.second.size());
+  }
+  for (const auto& e : entries) w.Raw(e.second.data(), e.second.size());
+  return w.bytes();
+}
+
+// A scratch folder per test, and varel run in it.
+class VarelRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(MakeFolder(work_.path(), &error)) << error;
+  }
+  void TearDown() override { RemoveTree(work_.path()); }
+
+  std::string At(const std::string& relative) const {
+    std::string path = work_.path();
+    std::string part;
+    for (char c : relative + "/") {
+      if (c == '/') {
+        if (!part.empty()) path = JoinPath(path, part);
+        part.clear();
+      } else {
+        part += c;
+      }
+    }
+    return path;
+  }
+
+  ProcessResult Varel(std::initializer_list<std::string> args) {
+    return Varel(std::vector<std::string>(args));
+  }
+  ProcessResult Varel(const std::vector<std::string>& args) {
+    ProcessResult r = RunProcess(VarelProgram(), args, work_.path());
+    EXPECT_TRUE(r.started) << r.error;
+    return r;
+  }
+
+  void WriteFile(const std::string& relative, const Bytes& data) {
+    std::string folder;
+    std::string name;
+    SplitPath(At(relative), &folder, &name);
+    std::string error;
+    ASSERT_TRUE(MakeFolders(folder, &error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(At(relative), data.data(), data.size(), true, &error)) << error;
+  }
+
+  void WriteTree(const std::string& relative, const FileTree& tree) {
+    for (const auto& f : tree) WriteFile(relative + "/" + f.first, f.second);
+  }
+
+  Bytes ReadFile(const std::string& relative) {
+    Bytes data;
+    std::string error;
+    EXPECT_TRUE(ReadWholeFile(At(relative), &data, &error)) << error;
+    return data;
+  }
+
+  CTempPath work_;
+};
+
+// What a test wants to see of a run.
+inline std::string Describe(const ProcessResult& r) {
+  return "exit " + std::to_string(r.exitCode) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+}
