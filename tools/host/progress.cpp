@@ -31,11 +31,12 @@ std::string FormatProgress(const ProgressState& s) {
     if (s.bytesTotal >= s.bytesDone) {
       const double left = static_cast<double>(s.bytesTotal - s.bytesDone) / rate;
       char text[32];
-      if (left < 60) {
-        std::snprintf(text, sizeof(text), ", %.0fs left", left);
+      const uint64_t secs = static_cast<uint64_t>(left + 0.5);
+      if (secs < 60) {
+        std::snprintf(text, sizeof(text), ", %us left", static_cast<unsigned>(secs));
       } else {
-        std::snprintf(text, sizeof(text), ", %.0fm%02.0fs left", left / 60,
-                      static_cast<double>(static_cast<uint64_t>(left) % 60));
+        std::snprintf(text, sizeof(text), ", %um%02us left", static_cast<unsigned>(secs / 60),
+                      static_cast<unsigned>(secs % 60));
       }
       line += text;
     }

@@ -34,8 +34,9 @@ const char* TypeName(int32_t type) {
 
 int RunInfo(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::printf("usage: varel info\n\nPrints the plug-in's name, author, version and the file "
-                "types it reads.\n");
+    std::printf(
+        "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
+        "types it reads.\n");
     return kExitOk;
   }
   if (!args.empty()) {
@@ -66,8 +67,9 @@ int RunInfo(const Options& options, const std::vector<std::string>& args) {
 
 int RunDetect(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::printf("usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
-                "pkg or unknown.\n");
+    std::printf(
+        "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
+        "pkg or unknown.\n");
     return kExitOk;
   }
   if (args.empty()) {
