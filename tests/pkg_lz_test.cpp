@@ -12,6 +12,7 @@
 #include "platform/platform_testing.h"
 #include "tests/support/test_support.h"
 #include "tools/writers/byte_writer.h"
+#include "tools/writers/pkg_writer.h"
 
 namespace {
 
@@ -266,6 +267,35 @@ TEST(PkgLzDecoder, MatchesTheDefinitionOnHostileStreams) {
       capacity = static_cast<size_t>(decodedLength) + 256;
       capacity -= rng() % (capacity < 300 ? capacity : 300);
     }
+    const Decoded fast = Decode(DecodePkgLz, stored, capacity);
+    const Decoded reference = Decode(DecodePkgLzReference, stored, capacity);
+    ASSERT_EQ(fast.result.produced, reference.result.produced) << "stream " << i;
+    ASSERT_EQ(fast.result.consumed, reference.result.consumed) << "stream " << i;
+    ASSERT_TRUE(fast.out == reference.out) << "stream " << i;
+  }
+}
+
+// Real streams from the encoder, then damaged: bytes flipped, the stream cut, the header's
+// bounds moved. Long runs of tokens keep the decoder on its fast path up to the damage.
+TEST(PkgLzDecoder, MatchesTheDefinitionOnDamagedEncodedStreams) {
+  std::mt19937 rng(77);
+  Bytes text;
+  static const char* kWords[] = {"alpha ", "beta ", "gamma\n", "delta, ", "ab ", "abc "};
+  while (text.size() < 20000) {
+    const char* w = kWords[rng() % 6];
+    text.insert(text.end(), w, w + std::strlen(w));
+    if (rng() % 9 == 0) text.insert(text.end(), rng() % 40, static_cast<uint8_t>(rng() % 3));
+  }
+  const Bytes coded = EncodePkgLz(text.data(), text.size());
+  for (int i = 0; i < 300; ++i) {
+    Bytes stored = coded;
+    const int flips = static_cast<int>(rng() % 4);
+    for (int f = 0; f < flips; ++f) stored[12 + rng() % (stored.size() - 12)] ^= 1u << (rng() % 8);
+    if (rng() % 3 == 0) stored.resize(12 + rng() % (stored.size() - 12));
+    if (rng() % 4 == 0) stored[0] ^= static_cast<uint8_t>(rng());  // decodedLength
+    if (rng() % 4 == 0) stored[4] ^= static_cast<uint8_t>(rng());  // endOffset
+    size_t capacity = text.size() + 256;
+    if (rng() % 3 == 0) capacity = rng() % capacity;
     const Decoded fast = Decode(DecodePkgLz, stored, capacity);
     const Decoded reference = Decode(DecodePkgLzReference, stored, capacity);
     ASSERT_EQ(fast.result.produced, reference.result.produced) << "stream " << i;
