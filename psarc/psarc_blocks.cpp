@@ -1,0 +1,216 @@
+// The PSARC block walk, written once over a byte source with two sources: the archive
+// file (the listing's manifest) and the stored bytes the host hands in (extraction).
+//
+// Entry assumptions of the walk, and why its output stays inside its capacity:
+//   - The output is `capacity` zero bytes and the position o only moves forward, so every
+//     byte no block writes reads as zero.
+//   - Every block adds at most blockSize bytes to o (a copy takes at most blockSize stored
+//     bytes, an inflation at most blockSize plain bytes). Block k is walked only while
+//     size - k * blockSize > 0, so o <= k * blockSize < size when block k starts.
+//   - An inflation gets at most the bytes still due (size - k * blockSize), so it never
+//     passes `size`; only a copy can, and a copy is cut at the end of the output. Such a
+//     block is the entry's last, since o <= (k + 1) * blockSize > size ends the walk.
+#include <cstring>
+
+#include <zlib.h>
+
+#include "plugin/plugin.h"
+#include "psarc/psarc.h"
+
+namespace {
+
+constexpr uint8_t kZlibMethodByte = 0x78;      // deflate, 32 KiB window
+constexpr uint8_t kZlibLevelsHighByte = 0xDA;  // the header zlib writes at levels 7 to 9
+
+// The other headers zlib writes (levels 1, 2 to 5 and 6): such a block is inflated only
+// when zlib accepts it whole, since plain bytes may begin the same way.
+bool IsOtherZlibHeader(uint8_t second) {
+  return second == 0x01 || second == 0x5E || second == 0x9C;
+}
+
+uint32_t Smaller(uint64_t a, uint64_t b) { return static_cast<uint32_t>(a < b ? a : b); }
+
+// Where a walk takes an entry's stored blocks from.
+class CStoredBytes {
+ public:
+  virtual ~CStoredBytes() = default;
+  // The n stored bytes at pos, counted from the entry's first stored byte; a byte the
+  // source cannot deliver reads as zero. NULL stands for n zero bytes.
+  virtual const uint8_t* Take(uint64_t pos, uint32_t n) = 0;
+};
+
+// The archive file, one positioning and one read per block into one scratch buffer.
+class CFileBytes : public CStoredBytes {
+ public:
+  CFileBytes(HANDLE file, uint64_t offset, uint8_t* scratch)
+      : file_(file), offset_(offset), scratch_(scratch) {}
+
+  const uint8_t* Take(uint64_t pos, uint32_t n) override {
+    const uint64_t at = offset_ + pos;
+    LONG high = static_cast<LONG>(at >> 32);
+    const DWORD low = SetFilePointer(file_, static_cast<LONG>(at), &high, FILE_BEGIN);
+    DWORD got = 0;
+    // A positioning that did not land at the block would read someone else's bytes.
+    if (low == static_cast<DWORD>(at) && static_cast<uint32_t>(high) == (at >> 32)) {
+      (void)ReadFile(file_, scratch_, n, &got, nullptr);  // a short read shows in `got`
+    }
+    if (got > n) got = 0;
+    // Bytes the read did not deliver read as zero, never as the previous block's.
+    std::memset(scratch_ + got, 0, n - got);
+    return scratch_;
+  }
+
+ private:
+  HANDLE file_;
+  uint64_t offset_;
+  uint8_t* scratch_;  // at least as long as the longest Take
+};
+
+// The host's stored bytes, read in place. Past `limit` (the packedSize the host was told
+// to hand in) nothing is read: a block that crosses it is assembled in the scratch buffer
+// with zeros beyond the limit. Records of a listing never cross it, since the walk takes
+// exactly the packedSize the listing summed.
+class CHostBytes : public CStoredBytes {
+ public:
+  CHostBytes(const uint8_t* stored, uint64_t limit, uint8_t* scratch)
+      : stored_(stored), limit_(stored == nullptr ? 0 : limit), scratch_(scratch) {}
+
+  const uint8_t* Take(uint64_t pos, uint32_t n) override {
+    if (pos <= limit_ && n <= limit_ - pos) return stored_ + pos;
+    if (scratch_ == nullptr) return nullptr;
+    const uint32_t available = pos < limit_ ? Smaller(limit_ - pos, n) : 0;
+    if (available != 0) std::memcpy(scratch_, stored_ + pos, available);
+    std::memset(scratch_ + available, 0, n - available);
+    return scratch_;
+  }
+
+ private:
+  const uint8_t* stored_;
+  uint64_t limit_;
+  uint8_t* scratch_;  // NULL when no block crosses the limit
+};
+
+// Inflates one block into out (due bytes of room). Returns the bytes it contributes, or
+// -1 when the block is to be copied as plain bytes instead.
+int64_t InflateBlock(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength) {
+  uLongf written = due;
+  const int rc = uncompress(out, &written, in, inLength);
+  // zlib writes at most `due` bytes and reports how many in `written`, failures included.
+  if (written > due) written = due;
+  // A 0x78 0xDA block keeps what zlib wrote, whatever the result.
+  if (in[1] == kZlibLevelsHighByte) return written;
+  if (rc == Z_OK || (rc == Z_BUF_ERROR && written == due)) return written;
+  // Rejected: undo zlib's partial output so the plain copy lands on zeros.
+  std::memset(out, 0, written);
+  return -1;
+}
+
+// The walk. out holds capacity zero bytes; see the entry assumptions at the top.
+void WalkBlocks(CStoredBytes& source, uint8_t* out, uint32_t capacity, const Cbuffer& storedSizes,
+                uint32_t blockSize, const ArchiveEntry& entry) {
+  const uint32_t blocks = PsarcEntryBlockCount(entry, blockSize, storedSizes);
+  const uint32_t* values = reinterpret_cast<const uint32_t*>(storedSizes.data);
+  int64_t due = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+  uint64_t pos = 0;
+  uint32_t o = 0;
+  for (uint32_t k = 0; k < blocks; ++k, due -= blockSize) {
+    // In the table: PsarcEntryBlockCount stops at its end.
+    const uint32_t s = values[entry.param + k];
+    const uint64_t length = s == 0 ? blockSize : s;
+    // A block takes at most blockSize stored bytes (only a hand-made table holds longer
+    // values); the position still moves by the whole value, as the packed size counts it.
+    const uint32_t taken = Smaller(length, blockSize);
+    const uint32_t room = capacity - o;
+    if (room == 0) break;  // cannot happen while o < size <= capacity; kept as the stop
+    const uint8_t* in = source.Take(pos, taken);
+    pos += length;
+    if (s != 0 && in != nullptr && taken >= 2 && in[0] == kZlibMethodByte &&
+        (in[1] == kZlibLevelsHighByte || IsOtherZlibHeader(in[1]))) {
+      const uint32_t limit = Smaller(Smaller(static_cast<uint64_t>(due), blockSize), room);
+      const int64_t produced = InflateBlock(out + o, limit, in, taken);
+      if (produced >= 0) {
+        o += static_cast<uint32_t>(produced);
+        continue;
+      }
+    }
+    // A copy that would pass the end of the output is cut there.
+    const uint32_t n = Smaller(taken, room);
+    if (in != nullptr && n != 0) std::memcpy(out + o, in, n);
+    o += n;
+  }
+}
+
+}  // namespace
+
+uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
+                              const Cbuffer& storedSizes) {
+  const int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+  if (size <= 0 || blockSize == 0) return 0;
+  const uint64_t covered = (static_cast<uint64_t>(size) + blockSize - 1) / blockSize;
+  // A block index at or past the end of the table ends the entry.
+  const uint32_t count = storedSizes.length / 4;
+  const uint32_t inTable = entry.param < count ? count - entry.param : 0;
+  return Smaller(covered, inTable);
+}
+
+uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
+                         const Cbuffer& storedSizes) {
+  const uint32_t blocks = PsarcEntryBlockCount(entry, blockSize, storedSizes);
+  const uint32_t* values = reinterpret_cast<const uint32_t*>(storedSizes.data);
+  uint64_t sum = 0;
+  for (uint32_t k = 0; k < blocks; ++k) {
+    const uint32_t s = values[entry.param + k];
+    sum += s == 0 ? blockSize : s;
+  }
+  return sum;
+}
+
+void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbuffer& storedSizes,
+                         uint32_t blockSize, const ArchiveEntry* entry) {
+  const uint32_t size = static_cast<uint32_t>(entry->size);
+  // In 64 bits: a size within 10 bytes of 4 GiB gets no buffer rather than a tiny one.
+  if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
+  Cbuffer scratch;
+  if (PsarcEntryBlockCount(*entry, blockSize, storedSizes) != 0 &&
+      scratch.Alloc(blockSize) == nullptr) {
+    output->Release();
+    return;
+  }
+  CFileBytes bytes(source->file, entry->offset, scratch.data);
+  WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
+}
+
+void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
+                           const ArchiveEntry* entry, const uint8_t* stored) {
+  const uint32_t size = static_cast<uint32_t>(entry->size);
+  if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
+  // Only a record whose packedSize falls short of its blocks needs a scratch buffer.
+  Cbuffer scratch;
+  if (PsarcPackedSize(*entry, blockSize, storedSizes) > entry->packedSize &&
+      scratch.Alloc(blockSize) == nullptr) {
+    output->Release();
+    return;
+  }
+  CHostBytes bytes(stored, entry->packedSize, scratch.data);
+  WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
+}
+
+int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
+  const uint32_t size = static_cast<uint32_t>(entry->size);
+  const BlockTable* table = entry->blockTable;
+  Cbuffer none;  // a record without a table covers no block
+  Cbuffer work;
+  DecodeEntryFromBuffer(&work, table != nullptr ? table->storedSizes : none,
+                        table != nullptr ? table->blockSize : 0, entry, stored);
+  if (work.data == nullptr) return kResultNoMemory;
+  CGlobalHandleMemory block;
+  if (block.Alloc(size) == nullptr) return kResultNoMemory;
+  if (size != 0) {
+    void* p = block.Lock();
+    if (p == nullptr) return kResultNoMemory;
+    std::memcpy(p, work.data, size);  // size <= work.length - kPsarcWorkMargin
+  }
+  *contents = block.Detach();
+  entry->size = size;
+  return kResultOk;
+}
