@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,62 @@ struct PsarcWriterOptions {
 
 // Builds a whole archive from the entries, in their order, into out. False, with error
 // saying why, for input the format cannot hold (an entry of 2 GiB or more, a name holding
-// a line break).
+// a line break or a zero byte).
 bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
                 std::vector<uint8_t>* out, std::string* error);
+
+// ---- The layout underneath, for hand-made and deliberately odd archives. ----
+
+constexpr uint32_t kPsarcWriterVersion = 0x00010004;
+constexpr uint32_t kPsarcWriterBlockSize = 65536;
+
+// One stored block: its block-size table value (0: stored whole, blockSize bytes) and the
+// bytes it occupies in the archive.
+struct PsarcBlock {
+  uint32_t value = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// One table-of-contents entry, field by field.
+struct PsarcLayoutEntry {
+  uint8_t digest[16] = {};         // 16-byte name digest; the reader does not look at it
+  uint32_t firstBlock = 0;         // index into blockValues
+  uint64_t size = 0;               // plain size, written as 40 bits
+  uint64_t dataOffset = 0;         // position in `data`; the bytes before the data are added
+  std::optional<uint64_t> offset;  // an absolute file position instead (40 bits)
+};
+
+// A whole archive: header fields, entries, block-size values and the stored bytes, which
+// follow the block-size table in the file. Every field can be set to an odd value.
+struct PsarcLayout {
+  char magic[4] = {'P', 'S', 'A', 'R'};
+  uint32_t version = kPsarcWriterVersion;
+  char compression[4] = {'z', 'l', 'i', 'b'};
+  uint32_t tocEntrySize = 30;
+  uint32_t blockSize = kPsarcWriterBlockSize;
+  uint32_t flags = 0;
+  std::vector<PsarcLayoutEntry> entries;
+  std::vector<uint32_t> blockValues;  // each written big-endian in valueWidth bytes
+  uint32_t valueWidth = 2;
+  std::vector<uint8_t> data;
+  // The header's tocLength: by default, as common packers count it, the 32 header bytes,
+  // the entries and the block-size table.
+  std::optional<uint32_t> tocLength;
+  std::optional<uint32_t> tocEntryCount;  // by default entries.size()
+};
+
+// Lays the archive out: header, entries (30 bytes each whatever tocEntrySize says),
+// block-size table, data.
+std::vector<uint8_t> WritePsarcLayout(const PsarcLayout& layout);
+
+// Appends an entry whose stored bytes are the given blocks, in order: their bytes go to
+// the end of `data`, their values to the end of the block-size table. Returns its index.
+size_t AppendPsarcEntry(PsarcLayout* layout, uint64_t size, const std::vector<PsarcBlock>& blocks);
+
+// The blocks WritePsarc stores for one entry's bytes: each 64 KiB piece compressed at
+// `level` when that is smaller, otherwise stored (value 0 for a whole block, the length
+// for a short one).
+std::vector<PsarcBlock> PsarcBlocksOf(const uint8_t* data, size_t length, int level);
+
+// The 16-byte digest WritePsarc puts at the head of a named entry: MD5 of the name.
+void PsarcNameDigest(const std::string& name, uint8_t digest[16]);
