@@ -1,0 +1,153 @@
+// The PSARC writer's layout, and real data through writer, listing and extraction.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/byte_order.h"
+#include "tests/support/psarc_test_support.h"
+
+namespace {
+
+TEST(PsarcWriter, LaysOutHeaderTablesAndBlocksAsCommonPackersDo) {
+  const Bytes text = TextBytes(65536 + 100);
+  const Bytes noise = NoiseBytes(65536 + 100, 1);
+  const Bytes archive = PackPsarc({{"t", text}, {"n", noise}});
+  const uint8_t* h = archive.data();
+  EXPECT_EQ(std::memcmp(h, "PSAR", 4), 0);
+  EXPECT_EQ(be32(h + 4), 0x00010004u);
+  EXPECT_EQ(std::memcmp(h + 8, "zlib", 4), 0);
+  // 3 entries and 5 values (manifest 1, text 2, noise 2); tocLength counts the header.
+  EXPECT_EQ(be32(h + 12), 32u + 3 * 30 + 5 * 2);
+  EXPECT_EQ(be32(h + 16), 30u);
+  EXPECT_EQ(be32(h + 20), 3u);
+  EXPECT_EQ(be32(h + 24), 65536u);
+  const uint8_t* toc = h + 32;
+  const uint8_t* values = toc + 90;
+  uint8_t zeros[16] = {};
+  EXPECT_EQ(std::memcmp(toc, zeros, 16), 0) << "the manifest has no digest";
+  uint8_t digest[16];
+  PsarcNameDigest("t", digest);
+  EXPECT_EQ(std::memcmp(toc + 30, digest, 16), 0);
+  EXPECT_EQ(be40(toc + 30 + 20), text.size());
+  EXPECT_EQ(be32(toc + 60 + 16), 3u) << "first block of the noise";
+  // Text compresses (0x78 0xDA at level 9); whole noise is stored whole (value 0), the
+  // short rest stored short.
+  const uint64_t textAt = be40(toc + 30 + 25);
+  EXPECT_EQ(archive[textAt], 0x78);
+  EXPECT_EQ(archive[textAt + 1], 0xDA);
+  EXPECT_LT(be16(values + 2), 65536u);
+  EXPECT_EQ(be16(values + 6), 0u);
+  EXPECT_EQ(be16(values + 8), 100u);
+}
+
+TEST(PsarcNameDigest, IsMd5) {
+  struct Case {
+    const char* text;
+    const char* hex;
+  } cases[] = {
+      {"", "d4 1d 8c d9 8f 00 b2 04 e9 80 09 98 ec f8 42 7e"},
+      {"abc", "90 01 50 98 3c d2 4f b0 d6 96 3f 7d 28 e1 7f 72"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57 ed f4 a2 2b e3 c9 55 ac 49 da 2e 21 07 b6 7a"},
+  };
+  for (const Case& c : cases) {
+    uint8_t d[16];
+    PsarcNameDigest(c.text, d);
+    EXPECT_EQ(Hex(Bytes(d, d + 16)), c.hex) << c.text;
+  }
+}
+
+TEST(PsarcWriter, RefusesWhatTheFormatCannotHold) {
+  struct Case {
+    std::vector<ArchiveInput> entries;
+    int level;
+  } cases[] = {
+      {{{"a\nb", {}}}, 9},
+      {{{std::string("a\0b", 3), {}}}, 9},
+      {{{"a", {}}}, 10},
+  };
+  for (const Case& c : cases) {
+    PsarcWriterOptions options;
+    options.level = c.level;
+    Bytes out;
+    std::string error;
+    EXPECT_FALSE(WritePsarc(c.entries, options, &out, &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(PsarcRoundTrip, RealDataAtEveryLevel) {
+  const std::vector<ArchiveInput> inputs = {
+      {"docs/readme.txt", TextBytes(150000)},
+      {"noise.bin", NoiseBytes(200000, 2)},
+      {"empty.dat", {}},
+      {"exact.bin", NoiseBytes(65536, 3)},
+      {"exact-text.txt", TextBytes(65536)},
+      {"one-more.bin", NoiseBytes(65537, 4)},
+      {"one-more.txt", TextBytes(65537)},
+      {"one", BytesOf("1")},
+  };
+  for (int level : {0, 1, 5, 6, 9}) {
+    SCOPED_TRACE(level);
+    PsarcRoundTrip trip = ListAndExtractAll(PackPsarc(inputs, level));
+    ASSERT_EQ(trip.listing.result, 0);
+    ASSERT_EQ(trip.listing.count, static_cast<int32_t>(inputs.size() + 1));
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      EXPECT_EQ(std::string(trip.listing.entries[i + 1].name), inputs[i].name);
+      EXPECT_EQ(trip.contents[i + 1], inputs[i].data) << inputs[i].name;
+    }
+  }
+}
+
+TEST(PsarcRoundTrip, DataThatLooksLikeZlibStaysAsItWas) {
+  // Short pieces that begin like a zlib stream, and a piece that is one: stored as they
+  // stand, a reader would inflate them, so the writer keeps them compressed.
+  Bytes da = NoiseBytes(3000, 5);
+  da[0] = 0x78;
+  da[1] = 0xDA;
+  PsarcBlock stream = ZlibBlock(NoiseBytes(2000, 6), 6);  // an incompressible zlib stream
+  Bytes tail = Bytes(NoiseBytes(65536, 7));
+  tail.insert(tail.end(), stream.bytes.begin(), stream.bytes.end());
+  const std::vector<ArchiveInput> inputs = {
+      {"da.bin", da}, {"stream.z", stream.bytes}, {"tail.bin", tail}};
+  PsarcRoundTrip trip = ListAndExtractAll(PackPsarc(inputs));
+  ASSERT_EQ(trip.listing.count, 4);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    EXPECT_EQ(trip.contents[i + 1], inputs[i].data) << inputs[i].name;
+  }
+}
+
+TEST(PsarcRoundTrip, HundredsOfEntries) {
+  std::vector<ArchiveInput> inputs;
+  for (int i = 0; i < 400; ++i) {
+    inputs.push_back({"folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".dat",
+                      i % 3 == 0 ? NoiseBytes(static_cast<size_t>(i) * 13, i)
+                                 : TextBytes(static_cast<size_t>(i) * 101)});
+  }
+  PsarcRoundTrip trip = ListAndExtractAll(PackPsarc(inputs));
+  ASSERT_EQ(trip.listing.count, 401);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    ASSERT_EQ(std::string(trip.listing.entries[i + 1].name), inputs[i].name);
+    ASSERT_EQ(trip.contents[i + 1], inputs[i].data) << inputs[i].name;
+  }
+}
+
+TEST(PsarcRoundTrip, HandMadeLayoutHonoursEveryOverride) {
+  PsarcLayout l = LayoutWithManifest("x");
+  const size_t i = AppendPsarcEntry(&l, 0x1234567890ull, {});
+  l.entries[i].offset = 0xABCDEF0123ull;
+  l.entries[i].firstBlock = 77;
+  l.tocLength = 5;
+  l.tocEntryCount = 9;
+  l.flags = 0x11223344u;
+  const Bytes b = WritePsarcLayout(l);
+  EXPECT_EQ(be32(b.data() + 12), 5u);
+  EXPECT_EQ(be32(b.data() + 20), 9u);
+  EXPECT_EQ(be32(b.data() + 28), 0x11223344u);
+  const uint8_t* e = b.data() + 32 + 30;
+  EXPECT_EQ(be32(e + 16), 77u);
+  EXPECT_EQ(be40(e + 20), 0x1234567890ull);
+  EXPECT_EQ(be40(e + 25), 0xABCDEF0123ull);
+}
+
+}  // namespace
