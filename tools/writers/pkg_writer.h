@@ -28,5 +28,10 @@ struct PkgWriterOptions {
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error);
 
-// The escape-byte LZ coding of one entry's bytes: the 12-byte header and the tokens.
+// The escape-byte LZ coding of one entry's bytes: the 12-byte header {decodedLength =
+// length, endOffset = the coded size, escape byte} and the tokens. The escape byte is the
+// least frequent byte value of the data (the lowest on ties); copies reach 1 to 254 bytes
+// back with counts up to 255, and runs of zeros are coded as distance-0 copies, which the
+// decoder's zeroed block turns into zeros. length must be below 2 GiB (WritePkg refuses
+// larger entries); data may be null when length is 0.
 std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length);
