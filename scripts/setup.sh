@@ -9,7 +9,7 @@ packages=(
   wine wine32:i386
   g++-multilib zlib1g-dev:i386 libgtest-dev:i386 googletest
   clang libclang-rt-14-dev clang-format
-  valgrind gnuplot-nox python3 libbenchmark-dev:i386
+  valgrind libc6-dbg:i386 gnuplot-nox python3 libbenchmark-dev:i386
 )
 
 missing=()
