@@ -184,8 +184,8 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
       std::snprintf(text, sizeof(text), "its name is %zu bytes; at most %zu can be listed",
                     in.name.size(), kMaxListedName);
       why = text;
-    } else if (in.name.find_first_of("\r\n") != std::string::npos) {
-      why = "its name holds a line break";
+    } else if (!pkg && in.name.find('\n') != std::string::npos) {
+      why = "its name holds a line break, which ends a name in the PSARC name list";
     } else if (seen.count(in.name) != 0) {
       std::fprintf(stderr, "varel pack: %s and %s both give the entry name '%s'\n",
                    seen[in.name].c_str(), in.path.c_str(), PrintableName(in.name).c_str());
