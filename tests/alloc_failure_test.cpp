@@ -124,7 +124,7 @@ Bytes StoredBytes(const Bytes& archive, const ArchiveEntry& e) {
   Bytes stored(static_cast<size_t>(e.packedSize), 0);
   if (e.offset < archive.size()) {
     const uint64_t n = std::min<uint64_t>(e.packedSize, archive.size() - e.offset);
-    std::memcpy(stored.data(), archive.data() + e.offset, static_cast<size_t>(n));
+    if (n != 0) std::memcpy(stored.data(), archive.data() + e.offset, static_cast<size_t>(n));
   }
   return stored;
 }
