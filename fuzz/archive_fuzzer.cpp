@@ -24,7 +24,8 @@ constexpr int32_t kMaxExtractions = 64;
 // headers that declare more than this are left out: the search stays fast.
 constexpr uint64_t kMaxDeclaredRegion = 16u << 20;
 
-// The table sizes a PSARC or PKG header declares (0 for any other header).
+// The table sizes a PSARC or PKG header declares, and the PSARC manifest's size (0 for any
+// other header).
 uint64_t DeclaredRegion(const uint8_t* h) {
   auto be32 = [h](size_t at) {
     return (uint64_t{h[at]} << 24) | (uint64_t{h[at + 1]} << 16) | (uint64_t{h[at + 2]} << 8) |
@@ -35,8 +36,11 @@ uint64_t DeclaredRegion(const uint8_t* h) {
            (uint64_t{h[at + 3]} << 24);
   };
   if (std::memcmp(h, "PSAR", 4) == 0) {
-    const uint64_t records = be32(20) * sizeof(ArchiveEntry);
-    return be32(12) > records ? be32(12) : records;
+    // The manifest's work buffer follows entry 0's plain size (low 32 bits at byte 53).
+    uint64_t most = be32(12);
+    if (be32(20) * sizeof(ArchiveEntry) > most) most = be32(20) * sizeof(ArchiveEntry);
+    if (be32(20) != 0 && be32(53) > most) most = be32(53);
+    return most;
   }
   if (le32(0) == 0) return le32(4) * sizeof(ArchiveEntry);
   return 0;
