@@ -10,8 +10,8 @@
 // Fast path. A token takes the fast path only while more than eight input bytes remain
 // before the token stop (endOffset, within the stored bytes), more than eight output
 // starts before decodedLength, and kFastOutRoom bytes before the block's end. There a word
-// of eight literal tokens needs no per-token test, a whole copy token can be read, and any
-// one token's stores fit, so only the distance is tested. Elsewhere, near the end of either
+// of literal tokens (up to eight) needs no per-token test, a whole copy token can be read,
+// and any one token's stores fit, so only the distance is tested. Elsewhere, near the end of either
 // buffer, the careful path tests each byte it reads and clips the copy. The result equals
 // the byte-at-a-time definition exactly, because the bytes from the output position on are
 // still zero (the block starts zeroed, and no token writes past its own end): wide stores
@@ -27,8 +27,13 @@ static_assert(kPkgLzMaxTokenOutput == UINT8_MAX, "a count is one byte");
 
 namespace {
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
+// Literals are scanned a machine word at a time (4 bytes on the 32-bit targets); copies move
+// in 8-byte chunks, two plain moves there.
+typedef uintptr_t Word;
+constexpr size_t kWordBytes = sizeof(Word);
+constexpr Word kOnes = ~Word{0} / 0xFF;
+constexpr Word kHighs = kOnes * 0x80;
+constexpr uint64_t kOnes64 = 0x0101010101010101ull;
 
 // Room the fast path needs: eight input bytes (a word of literals, or a whole copy token)
 // and the largest output of one token, which also holds an eight-byte store.
@@ -37,25 +42,46 @@ constexpr size_t kFastOutRoom = kPkgLzMaxTokenOutput;
 // A copy of distance 2 to 7 lays down up to 14 bytes before its first chunk store.
 constexpr size_t kLongestPeriodHead = 14;
 static_assert(kFastOutRoom >= kLongestPeriodHead + 8, "every store of a token fits the room");
-static_assert(kFastInRoom >= 3, "a whole copy token can be read in the fast path");
+static_assert(kFastInRoom >= 3 && kFastInRoom >= kWordBytes,
+              "a whole copy token, or a word of literals, can be read in the fast path");
 
-// Unaligned word access through memcpy: a plain move on x86, and defined behaviour.
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
+// Unaligned access through memcpy: a plain move on x86, and defined behaviour.
+template <typename T>
+inline T Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(v));
   return v;
 }
-inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+template <typename T>
+inline void Store(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof(v));
+}
+inline uint64_t Load64(const uint8_t* p) { return Load<uint64_t>(p); }
+inline void Store64(uint8_t* p, uint64_t v) { Store<uint64_t>(p, v); }
 
-// Bytes before the first zero byte of v, in memory order (0 to 8). The flag of the first
-// zero byte is exact; borrows can only mark bytes after it, which the count ignores.
-inline size_t LeadingNonEscapes(uint64_t v) {
-  const uint64_t zeros = (v - kOnes) & ~v & kHighs;
-  return zeros == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(zeros)) >> 3;
+inline unsigned TrailingZeros(Word v) {
+  return sizeof(Word) == 8 ? static_cast<unsigned>(__builtin_ctzll(v))
+                           : static_cast<unsigned>(__builtin_ctz(static_cast<uint32_t>(v)));
 }
 
-// The low n bytes of v (n < 8) in memory order, the others zero.
-inline uint64_t LowBytes(uint64_t v, size_t n) { return v & ((uint64_t{1} << (8 * n)) - 1); }
+// Bytes before the first zero byte of v, in memory order (0 to kWordBytes). The flag of
+// the first zero byte is exact; borrows can only mark bytes after it, which are ignored.
+inline size_t LeadingNonZeroBytes(Word v) {
+  const Word zeros = (v - kOnes) & ~v & kHighs;
+  return zeros == 0 ? kWordBytes : TrailingZeros(zeros) >> 3;
+}
+
+// kLowBytes[n]: a mask of the low n bytes in memory order (little-endian), n = 0 to 8.
+constexpr uint64_t kLowBytes[9] = {0,
+                                   0xFFull,
+                                   0xFFFFull,
+                                   0xFFFFFFull,
+                                   0xFFFFFFFFull,
+                                   0xFFFFFFFFFFull,
+                                   0xFFFFFFFFFFFFull,
+                                   0xFFFFFFFFFFFFFFull,
+                                   0xFFFFFFFFFFFFFFFFull};
+inline uint64_t LowBytes(uint64_t v, size_t n) { return v & kLowBytes[n]; }
 
 // Copies n bytes with distance >= 8 in eight-byte chunks: every chunk reads bytes already
 // written. A tail shorter than a chunk is done by one more chunk ending at n, which rewrites
@@ -78,7 +104,7 @@ inline void CopyFromBehind(uint8_t* dst, size_t distance, size_t n) {
   } else if (distance == 0) {
     // Each byte onto itself: the bytes from dst on are still zero, so nothing changes.
   } else if (distance == 1) {
-    const uint64_t fill = kOnes * dst[-1];
+    const uint64_t fill = kOnes64 * dst[-1];
     if (n < 8) {
       Store64(dst, LowBytes(fill, n));
       return;
@@ -126,7 +152,7 @@ size_t ClipBound(int32_t bound, size_t available) {
 PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t outCapacity) {
   const LzHeader h = ReadLzHeader(in, inLength);
   const uint8_t escape = h.escape;
-  const uint64_t escapeWord = kOnes * escape;
+  const Word escapeWord = kOnes * escape;
   const uint8_t* const in_begin = in;
   const uint8_t* const in_end = in + inLength;
   const uint8_t* const in_stop = in + ClipBound(h.endOffset, inLength);
@@ -153,15 +179,16 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
   uint8_t* out_next = out;
   // Each pass is one token (or a run of literal tokens, each of which starts inside both
   // stops). Invariant: every byte from out_next to out_end is still zero.
-  while (in_next < in_stop && out_next < out_stop) {
+  for (;;) {
+    // in_fast <= in_stop and out_fast <= out_stop: the fast test implies the loop's own.
     if (in_next < in_fast && out_next < out_fast) {
       // Fast path: nothing below needs a per-byte bound.
       if (in_next[0] != escape) {
-        const uint64_t w = Load64(in_next);
-        const size_t k = LeadingNonEscapes(w ^ escapeWord);
+        const Word w = Load<Word>(in_next);
+        const size_t k = LeadingNonZeroBytes(w ^ escapeWord);
         // The k literals, each a token starting inside both stops, stored as one word: the
         // bytes past them are stored as zero over bytes that are still zero.
-        Store64(out_next, k == 8 ? w : LowBytes(w, k));
+        Store<Word>(out_next, static_cast<Word>(LowBytes(w, k)));
         in_next += k;
         out_next += k;
         continue;
@@ -181,6 +208,7 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
       continue;
     }
 
+    if (in_next >= in_stop || out_next >= out_stop) break;
     // Careful path, near the end of either buffer: the definition's checks, one per token.
     const uint8_t b = in_next[0];
     if (b != escape) {
