@@ -257,6 +257,43 @@ TEST(AllocFailure, PkgExtraction) {
   for (const Shape& s : PkgShapes()) CheckExtraction(s);
 }
 
+// Sizes whose blocks cannot exist: the work buffer of size + 10 bytes, the LZ block of
+// L + 256 and the plain copy of L are sized in 64 bits, so none wraps to a small block that
+// the copy of L bytes would then overrun. Each extraction fails cleanly.
+TEST(AllocFailure, SizesNearFourGiBAreRefusedNotWrapped) {
+  struct Case {
+    int32_t type;
+    uint32_t param;
+    uint32_t size;
+  } cases[] = {
+      {kTypePsarc, 0, 0x80000000u}, {kTypePsarc, 0, 0xFFFFFFF5u}, {kTypePsarc, 0, 0xFFFFFFF6u},
+      {kTypePsarc, 0, 0xFFFFFFFFu}, {kTypePkg, 1, 0x7FFFFFFFu},   {kTypePkg, 1, 0xFFFFFF00u},
+      {kTypePkg, 1, 0xFFFFFFFFu},   {kTypePkg, 0, 0x80000000u},   {kTypePkg, 0, 0xFFFFFFFFu},
+  };
+  BlockTable table;
+  table.blockSize = 65536;
+  ASSERT_NE(table.storedSizes.Alloc(4), nullptr);  // one value: a full block
+  uint8_t stored[16] = {0};
+  for (const Case& c : cases) {
+    ArchiveEntry entry;
+    std::memset(&entry, 0, sizeof(entry));
+    entry.type = c.type;
+    entry.param = c.param;
+    entry.size = c.size;
+    entry.packedSize = sizeof(stored);
+    entry.blockTable = c.type == kTypePsarc ? &table : nullptr;
+    const ArchiveEntry before = entry;
+    const LiveBlocks blocks = LiveBlocks::Now();
+    CPluginArchivePSX plugin;
+    HGLOBAL contents = kUntouched;
+    EXPECT_EQ(plugin.GetFile(0, stored, &entry, &contents), kResultNoMemory)
+        << "type " << c.type << ", size " << c.size;
+    EXPECT_EQ(contents, kUntouched);
+    EXPECT_EQ(std::memcmp(&entry, &before, sizeof(entry)), 0);
+    EXPECT_EQ(LiveBlocks::Now(), blocks);
+  }
+}
+
 // The same through the real module's exports: a call that fails leaves nothing behind.
 TEST(AllocFailure, ThroughTheExports) {
   std::vector<Shape> shapes = PsarcShapes();
