@@ -16,13 +16,13 @@ namespace {
 
 // A host reads no entry it cannot hold; entries whose plain size reads as negative are
 // still extracted, since they must fail cleanly without allocating anything large.
-constexpr uint64_t kMaxHostBytes = 1u << 20;
+constexpr uint64_t kMaxHostBytes = 256u << 10;
 constexpr int32_t kMaxExtractions = 64;
 
 // A header may declare tables of up to 4 GiB whatever the file holds; the listing then
 // allocates and fills them at that size. Those runs take seconds and say nothing new, so
 // headers that declare more than this are left out: the search stays fast.
-constexpr uint64_t kMaxDeclaredRegion = 16u << 20;
+constexpr uint64_t kMaxDeclaredRegion = 1u << 20;
 
 // The table sizes a PSARC or PKG header declares, and the PSARC manifest's size (0 for any
 // other header).
