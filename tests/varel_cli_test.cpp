@@ -150,6 +150,11 @@ TEST_F(VarelRun, ExistingFilesAndSharedNamesFollowTheChosenRule) {
   EXPECT_EQ(ReadFile("o/dup"), BytesOf("second"));
   EXPECT_TRUE(Contains(r.err, "the later one is kept")) << r.err;
 
+  r = Varel({"cat", "d.pkg", "dup"});
+  EXPECT_EQ(r.exitCode, 0) << Describe(r);
+  EXPECT_EQ(r.out, "first");
+  EXPECT_TRUE(Contains(r.err, "2 entries are named 'dup'; writing #0")) << r.err;
+
   WriteFile("o/solo", BytesOf("mine"));
   r = Varel({"extract", "d.pkg", "-o", "o", "solo"});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);
@@ -298,7 +303,12 @@ TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {
   r = Varel({"pack", "psarc", "long.psarc", "-C", "src", "."});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);
   EXPECT_TRUE(Contains(r.err, "exists (use --overwrite")) << r.err;
-  EXPECT_EQ(Varel({"pack", "psarc", "long.psarc", "--overwrite", "-C", "src", "."}).exitCode, 0);
+  // Replacing an archive that lies inside the packed tree leaves the old one out.
+  ASSERT_EQ(Varel({"pack", "psarc", "src/self.psarc", "-C", "src", "."}).exitCode, 0);
+  r = Varel({"pack", "psarc", "src/self.psarc", "--overwrite", "src"});
+  EXPECT_EQ(r.exitCode, 0) << Describe(r);
+  EXPECT_TRUE(Contains(r.err, "is the archive being written; left out")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "packed 1 file")) << r.out;
 
   r = Varel({"pack", "pkg", "up.pkg", "../elsewhere"});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);

@@ -129,6 +129,15 @@ PathKind GetPathKind(const std::string& path) {
 
 bool IsSymbolicLink(const std::string&) { return false; }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  char fullA[MAX_PATH * 2];
+  char fullB[MAX_PATH * 2];
+  const DWORD na = GetFullPathNameA(a.c_str(), sizeof(fullA), fullA, nullptr);
+  const DWORD nb = GetFullPathNameA(b.c_str(), sizeof(fullB), fullB, nullptr);
+  if (na == 0 || nb == 0 || na >= sizeof(fullA) || nb >= sizeof(fullB)) return false;
+  return GetPathKind(a) == PathKind::kFile && lstrcmpiA(fullA, fullB) == 0;
+}
+
 bool GetFileSize(const std::string& path, uint64_t* size, std::string* error) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -305,6 +314,13 @@ PathKind GetPathKind(const std::string& path) {
 bool IsSymbolicLink(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 bool GetFileSize(const std::string& path, uint64_t* size, std::string* error) {

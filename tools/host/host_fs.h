@@ -13,6 +13,9 @@ enum class PathKind { kMissing, kFile, kFolder, kOther };
 PathKind GetPathKind(const std::string& path);
 // True when path itself is a symbolic link (always false on Windows).
 bool IsSymbolicLink(const std::string& path);
+// True when both paths name one existing file (the same inode, or on Windows the same
+// full path, case ignored).
+bool IsSameFile(const std::string& a, const std::string& b);
 // The size of the file at path; false when it cannot be read.
 bool GetFileSize(const std::string& path, uint64_t* size, std::string* error);
 

@@ -66,9 +66,10 @@ bool NameOfPath(const std::string& path, std::string* name) {
   return flush();
 }
 
-// Adds the file or the folder tree at path under the entry name prefix.
-bool Collect(const std::string& path, const std::string& name, std::vector<Input>* inputs,
-             std::string* error) {
+// Adds the file or the folder tree at path under the entry name prefix; out, the archive
+// being replaced, is left out of it.
+bool Collect(const std::string& path, const std::string& name, const std::string& out,
+             std::vector<Input>* inputs, std::string* error) {
   if (IsSymbolicLink(path) && GetPathKind(path) == PathKind::kFolder) {
     std::fprintf(stderr, "varel pack: %s: a symbolic link to a folder; not followed\n",
                  path.c_str());
@@ -84,6 +85,11 @@ bool Collect(const std::string& path, const std::string& name, std::vector<Input
         *error = path + ": gives no entry name";
         return false;
       }
+      if (IsSameFile(path, out)) {
+        std::fprintf(stderr, "varel pack: %s: is the archive being written; left out\n",
+                     path.c_str());
+        return true;
+      }
       inputs->push_back({name, path});
       return true;
     case PathKind::kFolder: break;
@@ -91,7 +97,8 @@ bool Collect(const std::string& path, const std::string& name, std::vector<Input
   std::vector<std::string> children;
   if (!ListFolder(path, &children, error)) return false;
   for (const std::string& child : children) {
-    if (!Collect(JoinPath(path, child), name.empty() ? child : name + "/" + child, inputs, error)) {
+    if (!Collect(JoinPath(path, child), name.empty() ? child : name + "/" + child, out, inputs,
+                 error)) {
       return false;
     }
   }
@@ -153,7 +160,7 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
                    given.c_str(), name.c_str());
     }
     const std::string path = IsAbsolutePath(given) || base.empty() ? given : JoinPath(base, given);
-    if (!Collect(path, name, &inputs, &error)) {
+    if (!Collect(path, name, out, &inputs, &error)) {
       std::fprintf(stderr, "varel pack: %s\n", error.c_str());
       return kExitFailed;
     }
