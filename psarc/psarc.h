@@ -45,6 +45,10 @@ int32_t PsarcFill(const ListingContext& context);
 // 32 bits of `size`), `size` rewritten with its upper half cleared. 0, or 1 with nothing
 // stored and the record untouched when memory cannot be had.
 int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents);
+// The same extraction through a work buffer of size + 10 bytes and a copy, as the walk was
+// first written: the reference the direct path is held to. Not used by the plug-in.
+int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry,
+                                      HGLOBAL* contents);
 
 // The number of blocks an entry covers: one per started blockSize bytes of its size (the
 // low 32 bits of `size`, read as signed, so 2 GiB or more covers none), ending early at

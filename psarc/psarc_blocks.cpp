@@ -180,14 +180,39 @@ void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbu
   WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
 }
 
+namespace {
+
+// The stored-size values and block size of a record's table; a record without a table
+// covers no block.
+struct TableOf {
+  explicit TableOf(const ArchiveEntry& entry)
+      : storedSizes(entry.blockTable != nullptr ? entry.blockTable->storedSizes : none),
+        blockSize(entry.blockTable != nullptr ? entry.blockTable->blockSize : 0) {}
+  Cbuffer none;
+  const Cbuffer& storedSizes;
+  uint32_t blockSize;
+};
+
+// The scratch buffer a walk over the host's bytes needs: only a record whose packedSize
+// falls short of its blocks has one. False when it is needed and cannot be had.
+bool HostScratch(const ArchiveEntry& entry, const Cbuffer& storedSizes, uint32_t blockSize,
+                 Cbuffer* scratch) {
+  if (PsarcPackedSize(entry, blockSize, storedSizes) <= entry.packedSize) return true;
+  return scratch->Alloc(blockSize) != nullptr;
+}
+
+// The largest size either extraction path takes on: its work buffer, size + 10 bytes,
+// must fit in 32 bits. Both paths refuse the same sizes, whatever memory there is.
+constexpr uint32_t kPsarcLargestSize = UINT32_MAX - kPsarcWorkMargin;
+
+}  // namespace
+
 void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
                            const ArchiveEntry* entry, const uint8_t* stored) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
-  // Only a record whose packedSize falls short of its blocks needs a scratch buffer.
   Cbuffer scratch;
-  if (PsarcPackedSize(*entry, blockSize, storedSizes) > entry->packedSize &&
-      scratch.Alloc(blockSize) == nullptr) {
+  if (!HostScratch(*entry, storedSizes, blockSize, &scratch)) {
     output->Release();
     return;
   }
@@ -195,13 +220,12 @@ void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t
   WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
 }
 
-int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
+int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry,
+                                      HGLOBAL* contents) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
-  const BlockTable* table = entry->blockTable;
-  Cbuffer none;  // a record without a table covers no block
+  const TableOf table(*entry);
   Cbuffer work;
-  DecodeEntryFromBuffer(&work, table != nullptr ? table->storedSizes : none,
-                        table != nullptr ? table->blockSize : 0, entry, stored);
+  DecodeEntryFromBuffer(&work, table.storedSizes, table.blockSize, entry, stored);
   if (work.data == nullptr) return kResultNoMemory;
   CGlobalHandleMemory block;
   if (block.Alloc(size) == nullptr) return kResultNoMemory;
@@ -209,6 +233,31 @@ int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* conten
     void* p = block.Lock();
     if (p == nullptr) return kResultNoMemory;
     std::memcpy(p, work.data, size);  // size <= work.length - kPsarcWorkMargin
+  }
+  *contents = block.Detach();
+  entry->size = size;
+  return kResultOk;
+}
+
+// Straight into the host's block of exactly `size` bytes, through the same walk with the
+// block as its output. The host sees what the work-buffer path gives it: by the walk's
+// entry assumptions an inflation never writes at or past `size`, and a copy that crosses
+// `size` ends the entry, so a capacity of `size` instead of size + 10 only drops bytes the
+// work-buffer path never handed over; nothing below `size` depends on them, since the
+// output only moves forward.
+int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
+  const uint32_t size = static_cast<uint32_t>(entry->size);
+  if (size > kPsarcLargestSize) return kResultNoMemory;
+  const TableOf table(*entry);
+  Cbuffer scratch;
+  if (!HostScratch(*entry, table.storedSizes, table.blockSize, &scratch)) return kResultNoMemory;
+  CGlobalHandleMemory block;
+  if (block.Alloc(size) == nullptr) return kResultNoMemory;
+  if (size != 0) {
+    auto* p = static_cast<uint8_t*>(block.Lock());
+    if (p == nullptr) return kResultNoMemory;
+    CHostBytes bytes(stored, entry->packedSize, scratch.data);
+    WalkBlocks(bytes, p, size, table.storedSizes, table.blockSize, *entry);
   }
   *contents = block.Detach();
   entry->size = size;
