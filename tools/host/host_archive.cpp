@@ -93,6 +93,21 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
 
 bool CHostArchive::Extract(size_t i, std::vector<uint8_t>* contents, std::string* error) {
   contents->clear();
+  return Extract(
+      i,
+      [contents](const uint8_t* data, size_t n, std::string* sinkError) {
+        try {
+          contents->assign(data, data + n);
+        } catch (const std::bad_alloc&) {
+          *sinkError = "not enough memory for its contents";
+          return false;
+        }
+        return true;
+      },
+      error);
+}
+
+bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
   ArchiveEntry record = entries_.at(i);
   const std::string where =
       path() + ": entry " + std::to_string(i) + " (" + EntryName(record) + ")";
@@ -146,20 +161,13 @@ bool CHostArchive::Extract(size_t i, std::vector<uint8_t>* contents, std::string
     *error = where + ": the plug-in returned fewer bytes than the entry's size";
     return false;
   }
-  if (length == 0) return true;
-  try {
-    contents->resize(length);
-  } catch (const std::bad_alloc&) {
-    *error = where + ": not enough memory for its contents";
-    return false;
-  }
+  if (length == 0) return sink(nullptr, 0, error);
   const void* p = GlobalLock(handle);
   if (p == nullptr) {
     *error = where + ": cannot lock the contents block";
-    contents->clear();
     return false;
   }
-  std::memcpy(contents->data(), p, length);
+  const bool ok = sink(static_cast<const uint8_t*>(p), length, error);
   GlobalUnlock(handle);
-  return true;
+  return ok;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ class CHostArchive {
   // (the record's size after the call: a decoded entry's block can be larger). The block
   // is freed in every case. False with error saying why.
   bool Extract(size_t i, std::vector<uint8_t>* contents, std::string* error);
+  // The same, handing the contents to sink straight from the locked block, without a
+  // copy; a false from sink (which then sets error) fails the extraction.
+  typedef std::function<bool(const uint8_t* data, size_t n, std::string* error)> Sink;
+  bool Extract(size_t i, const Sink& sink, std::string* error);
 
  private:
   PluginExports plugin_;

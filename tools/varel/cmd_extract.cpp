@@ -207,12 +207,12 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
   size_t written = 0;
   size_t skipped = 0;
   uint64_t bytesWritten = 0;
-  std::vector<uint8_t> contents;
   for (size_t k = 0; k < plan.size(); ++k) {
     const PlannedFile& f = plan[k];
     progress.Update(k, bytesDone);
     bytesDone += archive.entries()[f.index].size;
     std::string folder;
+    size_t size = 0;
     if (!MakeParents(root, f, &folder, &error)) {
       progress.Finish();
       std::fprintf(stderr, "varel extract: %s\n", error.c_str());
@@ -243,24 +243,34 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
         continue;
       }
     }
-    if (!archive.Extract(f.index, &contents, &error)) {
-      progress.Finish();
-      std::fprintf(stderr, "varel extract: %s\n", error.c_str());
-      status = kExitFailed;
-      continue;
-    }
+    // A failure inside the sink is a write failure; any other is the entry's own.
     COutputFile out;
-    if (!out.Open(folder, f.components.back(), &error) ||
-        !out.Write(contents.data(), contents.size(), &error) ||
-        !out.Commit(policy == ExistingPolicy::kOverwrite, &error)) {
+    bool writeFailed = false;
+    const bool extracted = archive.Extract(
+        f.index,
+        [&](const uint8_t* data, size_t n, std::string* sinkError) {
+          writeFailed = !out.Open(folder, f.components.back(), sinkError) ||
+                        !out.Write(data, n, sinkError) ||
+                        !out.Commit(policy == ExistingPolicy::kOverwrite, sinkError);
+          size = n;
+          return !writeFailed;
+        },
+        &error);
+    if (writeFailed) {
       // A file that cannot be written means the disk or the folder is unusable: stop.
       progress.Finish();
       std::fprintf(stderr, "varel extract: %s\nvarel extract: stopped after %zu of %zu files\n",
                    error.c_str(), written, plan.size());
       return kExitFailed;
     }
+    if (!extracted) {
+      progress.Finish();
+      std::fprintf(stderr, "varel extract: %s\n", error.c_str());
+      status = kExitFailed;
+      continue;
+    }
     ++written;
-    bytesWritten += contents.size();
+    bytesWritten += size;
     if (verbose) {
       progress.Finish();
       std::printf("%s\n", target.c_str());
@@ -325,19 +335,22 @@ int RunCat(const Options& options, const std::vector<std::string>& args) {
     std::fprintf(stderr, "varel cat: %s: %zu entries are named %s; writing #%zu\n", path.c_str(),
                  sameName, Quoted(wanted).c_str(), found);
   }
-  std::vector<uint8_t> contents;
-  std::string error;
-  if (!archive.Extract(found, &contents, &error)) {
-    std::fprintf(stderr, "varel cat: %s\n", error.c_str());
-    return kExitFailed;
-  }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  if ((!contents.empty() &&
-       std::fwrite(contents.data(), 1, contents.size(), stdout) != contents.size()) ||
-      std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "varel cat: cannot write to stdout\n");
+  std::string error;
+  const bool ok = archive.Extract(
+      found,
+      [](const uint8_t* data, size_t n, std::string* sinkError) {
+        if ((n != 0 && std::fwrite(data, 1, n, stdout) != n) || std::fflush(stdout) != 0) {
+          *sinkError = "cannot write to stdout";
+          return false;
+        }
+        return true;
+      },
+      &error);
+  if (!ok) {
+    std::fprintf(stderr, "varel cat: %s\n", error.c_str());
     return kExitFailed;
   }
   return kExitOk;
