@@ -139,6 +139,9 @@ TEST_F(VarelRun, HostileNamesStayInsideTheOutputFolder) {
   r = Varel({"list", "in/hostile.pkg"});
   EXPECT_TRUE(Contains(r.out, "ctl\\x01\\x1B")) << r.out;
   EXPECT_FALSE(Contains(r.out, "\x1b"));
+  r = Varel({"list", "--json", "in/hostile.pkg"});
+  EXPECT_TRUE(Contains(r.out, "\"name\": \"ctl\\u0001\\u001b\"")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "\"name\": \"C:\\\\x\"")) << r.out;
 }
 
 TEST_F(VarelRun, ExistingFilesAndSharedNamesFollowTheChosenRule) {
