@@ -59,7 +59,22 @@ def load_lines(path):
     return rows
 
 
-def load_harness(path):
+SPREAD_NOTE = ("Spread (harness runs only): the largest interquartile range of one variant's "
+               "rounds, as a share of its median; a ratio is only as sure as that.")
+NOISE = {}  # (platform, group, data, size): largest interquartile range / median, in %
+
+
+def spread(samples):
+    v = sorted(samples)
+    if len(v) < 4:
+        return None
+    q1 = v[len(v) // 4]
+    q3 = v[(3 * len(v)) // 4]
+    med = v[len(v) // 2]
+    return None if med <= 0 else 100.0 * (q3 - q1) / med
+
+
+def load_harness(path, platform):
     cases = defaultdict(dict)
     stored = {}
     crcs = {}
@@ -70,6 +85,10 @@ def load_harness(path):
             key = (r["group"], r["data"], int(r["size"]))
             cases[key][r["variant"]] = r["median_s"]
             stored[key] = int(r.get("stored", 0))
+            sp = spread(r.get("samples", []))
+            if sp is not None:
+                nk = (platform,) + key
+                NOISE[nk] = max(NOISE.get(nk, 0.0), sp)
     return cases, stored, crcs
 
 
@@ -116,6 +135,11 @@ class Report:
                              verdict(value, bound, higher)))
 
 
+def noise(platform, *keys):
+    vals = [NOISE[(platform,) + k] for k in keys if (platform,) + k in NOISE]
+    return "-" if not vals else f"{max(vals):.0f}%"
+
+
 def extraction_tables(rep, platform, cases, stored, cmd_key):
     sizes = sorted({k[2] for k in cases if k[0] == "psarc_extract"})
     if sizes:
@@ -126,8 +150,11 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
                 "(b) the floor: `GlobalAlloc` of the entry's size, `uncompress` straight into "
                 "it, `GlobalFree`. Ratios: plug-in speed over baseline speed.")
         rep.add()
-        rep.add("| data | entry | packed | plug-in MB/s | (a) MB/s | (b) MB/s | vs (a) | vs (b) |")
-        rep.add("|---|---|---|---|---|---|---|---|")
+        rep.add(SPREAD_NOTE)
+        rep.add()
+        rep.add("| data | entry | packed | plug-in MB/s | (a) MB/s | (b) MB/s | vs (a) | vs (b) |"
+                " spread |")
+        rep.add("|---|---|---|---|---|---|---|---|---|")
         for kind in KINDS:
             for size in sizes:
                 key = ("psarc_extract", kind, size)
@@ -140,7 +167,8 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
                         f"{'-' if not packed else f'{size / packed:.1f}:1'} | "
                         f"{fmt(mbps(cases, key, 'getfile', size), 0)} | "
                         f"{fmt(mbps(cases, key, 'uncompress', size), 0)} | "
-                        f"{fmt(mbps(cases, key, 'floor', size), 0)} | {fmt(ra)} | {fmt(rb)} |")
+                        f"{fmt(mbps(cases, key, 'floor', size), 0)} | {fmt(ra)} | {fmt(rb)} | "
+                        f"{noise(platform, key)} |")
                 rep.target(platform, f"PSARC {kind} {size_label(size)} vs floor (b)", rb, 0.95,
                            ">= 0.95")
                 if size == 64 << 10:
@@ -157,13 +185,16 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
                 "it, `GlobalFree` (blocks written at zlib level 0, so the writer stores every "
                 "block).")
         rep.add()
-        rep.add("| data | entry | plug-in MB/s | memcpy MB/s | ratio |")
-        rep.add("|---|---|---|---|---|")
+        rep.add(SPREAD_NOTE)
+        rep.add()
+        rep.add("| data | entry | plug-in MB/s | memcpy MB/s | ratio | spread |")
+        rep.add("|---|---|---|---|---|---|")
         for key in sorted(k for k in cases if k[0] == "psarc_stored"):
             size = key[2]
             r = ratio(cases, key, "memcpy", "getfile")
             rep.add(f"| {key[1]} | {size_label(size)} | {fmt(mbps(cases, key, 'getfile', size), 0)}"
-                    f" | {fmt(mbps(cases, key, 'memcpy', size), 0)} | {fmt(r)} |")
+                    f" | {fmt(mbps(cases, key, 'memcpy', size), 0)} | {fmt(r)} | "
+                    f"{noise(platform, key)} |")
             rep.target(platform, f"stored {size_label(size)} vs memcpy into a fresh block", r,
                        0.8, ">= 0.80")
         rep.add()
@@ -179,8 +210,8 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
                 "both into one resident buffer.")
         rep.add()
         rep.add("| data | entry | packed | call MB/s | reference+block MB/s | call ratio | "
-                "decoder MB/s | reference MB/s | decoder ratio |")
-        rep.add("|---|---|---|---|---|---|---|---|---|")
+                "decoder MB/s | reference MB/s | decoder ratio | spread |")
+        rep.add("|---|---|---|---|---|---|---|---|---|---|")
         for kind in KINDS:
             for size in sizes:
                 ke = ("pkg_extract", kind, size)
@@ -195,7 +226,8 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
                         f"{fmt(mbps(cases, ke, 'getfile', size), 0)} | "
                         f"{fmt(mbps(cases, ke, 'reference', size), 0)} | {fmt(re_)} | "
                         f"{fmt(mbps(cases, kd, 'fast', size), 0)} | "
-                        f"{fmt(mbps(cases, kd, 'reference', size), 0)} | {fmt(rd)} |")
+                        f"{fmt(mbps(cases, kd, 'reference', size), 0)} | {fmt(rd)} | "
+                        f"{noise(platform, ke, kd)} |")
                 low = kind == "runs"
                 rep.target(platform, f"PKG call {kind} {size_label(size)} vs reference", re_,
                            1.5 if low else 1.0, ">= 1.50" if low else ">= 1.00")
@@ -332,9 +364,9 @@ def main():
                     facts[k] = v
     rep = Report(facts)
 
-    wine = load_harness(args.wine) if args.wine and os.path.exists(args.wine) else None
+    wine = load_harness(args.wine, "win32") if args.wine and os.path.exists(args.wine) else None
     gb = load_gbench(args.gbench) if args.gbench and os.path.exists(args.gbench) else None
-    native_h = (load_harness(args.native_harness)
+    native_h = (load_harness(args.native_harness, "linux32-harness")
                 if args.native_harness and os.path.exists(args.native_harness) else None)
     peak = load_lines(args.peak) if args.peak and os.path.exists(args.peak) else None
 
