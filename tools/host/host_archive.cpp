@@ -21,10 +21,6 @@ class CHandedBlock {
   HGLOBAL block_;
 };
 
-// The plug-in reads at most this many stored bytes beyond those a host must hand in; a
-// few zero bytes more cost nothing and keep a misjudged bound from reading past our buffer.
-constexpr uint32_t kStoredSlack = 16;
-
 }  // namespace
 
 std::string EntryName(const ArchiveEntry& entry) {
@@ -129,11 +125,10 @@ bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
     return false;
   }
   const uint32_t packed = static_cast<uint32_t>(record.packedSize);
-  // An entry copied without decoding reads `size` stored bytes, one decoded reads
-  // packedSize: hand in at least both, zero beyond what the file holds.
+  // Exactly packedSize bytes, as every host hands in: the plug-in reads no more than that.
   std::vector<uint8_t> stored;
   try {
-    stored.assign(static_cast<size_t>(std::max(packed, size)) + kStoredSlack, 0);
+    stored.assign(packed == 0 ? 1 : static_cast<size_t>(packed), 0);
   } catch (const std::bad_alloc&) {
     *error = where + ": not enough memory for its stored bytes";
     return false;
