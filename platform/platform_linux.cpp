@@ -54,7 +54,9 @@ PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
 PLATFORM_API void PlatformSetAnsiCodePage(UINT codePage) { forcedCodePage = codePage; }
 
 PLATFORM_API void* PlatformHeapAlloc(size_t bytes) {
-  if (NextAllocationFails()) return nullptr;
+  // No 32-bit process gets 2 GiB in one block; refuse it here as the Windows heap does,
+  // rather than ask the C library (or a sanitizer's allocator) for it.
+  if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
   void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (p != nullptr) ++liveHeap;
   return p;
