@@ -46,8 +46,6 @@ uint64_t DeclaredRegion(const uint8_t* h) {
   return 0;
 }
 
-HGLOBAL const kUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
-
 void Extract(CPluginArchivePSX& plugin, const uint8_t* file, size_t fileSize, ArchiveEntry entry) {
   const uint32_t plain = static_cast<uint32_t>(entry.size);
   if (entry.packedSize > kMaxHostBytes) return;
@@ -61,16 +59,8 @@ void Extract(CPluginArchivePSX& plugin, const uint8_t* file, size_t fileSize, Ar
   }
 
   const ArchiveEntry before = entry;
-  HGLOBAL contents = kUntouched;
-  const int32_t result = plugin.GetFile(0, stored.data(), &entry, &contents);
-  FUZZ_CHECK(result == kResultOk || result == kResultNoMemory);
-  if (result != kResultOk) {
-    FUZZ_CHECK(contents == kUntouched);
-    FUZZ_CHECK(std::memcmp(&before, &entry, sizeof(entry)) == 0);
-    return;
-  }
-  FUZZ_CHECK(contents != kUntouched && contents != nullptr);
-  FUZZ_CHECK((GlobalFlags(contents) & GMEM_LOCKCOUNT) == 0);
+  HGLOBAL contents = FuzzGetFile(plugin, stored.data(), &entry);
+  if (contents == nullptr) return;
   const bool decoded = entry.type == kTypePsarc || (entry.type == kTypePkg && entry.param == 1);
   const size_t expected = plain + ((entry.type == kTypePkg && entry.param == 1) ? 256u : 0u);
   FUZZ_CHECK(GlobalSize(contents) == expected);
@@ -97,16 +87,16 @@ void Drive(const uint8_t* data, size_t size) {
   FUZZ_CHECK(plugin.IsSupported(&source, &type) == kResultOk);
   FUZZ_CHECK(type == kTypeNone || type == kTypePsarc || type == kTypePkg);
 
-  HGLOBAL entries = kUntouched;
+  HGLOBAL entries = kFuzzUntouched;
   int32_t count = -1;
   const int32_t listed = plugin.GetArchiveInfo(&source, &entries, &count);
   FUZZ_CHECK(listed == kResultOk || listed == kResultNoMemory);
   if (listed != kResultOk || type == kTypeNone) {
-    FUZZ_CHECK(entries == kUntouched);
+    FUZZ_CHECK(entries == kFuzzUntouched);
     FUZZ_CHECK(count == 0);
     return;
   }
-  FUZZ_CHECK(entries != kUntouched && count >= 0);
+  FUZZ_CHECK(entries != kFuzzUntouched && count >= 0);
   FUZZ_CHECK((GlobalFlags(entries) & GMEM_LOCKCOUNT) == 0);
   FUZZ_CHECK(GlobalSize(entries) == static_cast<size_t>(count) * sizeof(ArchiveEntry));
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "plugin/plugin.h"
+
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define VAREL_FUZZ_ASAN 1
@@ -94,4 +96,19 @@ uint32_t FuzzLe16(const uint8_t* data, size_t size, size_t at) {
 
 uint32_t FuzzLe32(const uint8_t* data, size_t size, size_t at) {
   return FuzzLe16(data, size, at) | (FuzzLe16(data, size, at + 2) << 16);
+}
+
+HGLOBAL FuzzGetFile(CPluginArchivePSX& plugin, const uint8_t* stored, ArchiveEntry* entry) {
+  const ArchiveEntry before = *entry;
+  HGLOBAL contents = kFuzzUntouched;
+  const int32_t result = plugin.GetFile(0, stored, entry, &contents);
+  FUZZ_CHECK(result == kResultOk || result == kResultNoMemory);
+  if (result != kResultOk) {
+    FUZZ_CHECK(contents == kFuzzUntouched);
+    FUZZ_CHECK(std::memcmp(&before, entry, sizeof(before)) == 0);
+    return nullptr;
+  }
+  FUZZ_CHECK(contents != kFuzzUntouched && contents != nullptr);
+  FUZZ_CHECK((GlobalFlags(contents) & GMEM_LOCKCOUNT) == 0);
+  return contents;
 }

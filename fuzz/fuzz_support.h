@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/host_records.h"
 #include "platform/win32_api.h"
+
+class CPluginArchivePSX;
 
 // Stops the run with a message: libFuzzer records the input as a crash, the replay program
 // names the file.
@@ -63,3 +66,11 @@ class CFuzzFile {
 // Little-endian reads of the input's control bytes; bytes past the end read as zero.
 uint32_t FuzzLe16(const uint8_t* data, size_t size, size_t at);
 uint32_t FuzzLe32(const uint8_t* data, size_t size, size_t at);
+
+// A value no out-argument holds unless the plug-in stored it.
+HGLOBAL const kFuzzUntouched = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(0x5A5A5A5A));
+
+// Extracts one entry as the host does and checks what every extraction owes the host:
+// result 0 or 1; on 1 nothing stored and the record unchanged; on 0 an unlocked block.
+// Returns the block (the caller checks its contents and frees it), or NULL for result 1.
+HGLOBAL FuzzGetFile(CPluginArchivePSX& plugin, const uint8_t* stored, ArchiveEntry* entry);
