@@ -16,6 +16,8 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # A persistent Wine server: every varel.exe run then starts in milliseconds. It ends by
 # itself a while after its last program.
 (wineserver -p30 >/dev/null 2>&1 </dev/null &) || true
+# Let Wine finish creating or updating its prefix before the first program runs.
+timeout 300 wineboot -u >/dev/null 2>&1 </dev/null || true
 
 echo "== build ($build)"
 if [ ! -f "$build/build.ninja" ]; then

@@ -11,6 +11,10 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # One Wine server for the whole run: each test program then starts in milliseconds.
 wineserver -p >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# Let Wine finish creating or updating its prefix now, so that no test program (the test
+# listing at build time included) waits behind it.
+timeout 300 wineboot -u >/dev/null 2>&1 </dev/null || true
+timeout 120 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 
 jobs=$(nproc)
 presets=(linux32 linux32-asan win32)
