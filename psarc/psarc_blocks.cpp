@@ -146,7 +146,9 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
                               const Cbuffer& storedSizes) {
   const int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
   if (size <= 0 || blockSize == 0) return 0;
-  const uint64_t covered = (static_cast<uint64_t>(size) + blockSize - 1) / blockSize;
+  // One block per started blockSize bytes, in 32 bits: size is below 2 GiB here.
+  const uint32_t bytes = static_cast<uint32_t>(size);
+  const uint32_t covered = bytes / blockSize + (bytes % blockSize != 0 ? 1 : 0);
   // A block index at or past the end of the table ends the entry.
   const uint32_t count = storedSizes.length / 4;
   const uint32_t inTable = entry.param < count ? count - entry.param : 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform_testing.h"
+#include "platform/win32_api.h"
 #include "plugin/plugin.h"
 #include "tests/support/psarc_test_support.h"
 
@@ -119,6 +120,21 @@ TEST(PsarcListing, ManifestWritesOnlyTheNameAndItsTerminatorOverTheGeneratedName
   const std::string expected = std::string("ab\0", 3) + "000001A.dat";
   EXPECT_EQ(std::memcmp(listing.entries[26].name, expected.c_str(), expected.size() + 1), 0);
   for (size_t b = 15; b < 256; ++b) ASSERT_EQ(listing.entries[26].name[b], 0);
+}
+
+TEST(PsarcListing, GeneratedNamesAreWhatWsprintfAGives) {
+  // An empty manifest names every entry "", so each field keeps its generated name from
+  // byte 1 on. 0x11112 entries give every digit value in the low five places.
+  PsarcLayout l = LayoutWithManifest("");
+  l.tocEntryCount = 0x11112;
+  HostListing listing = ListArchive(WritePsarcLayout(l));
+  ASSERT_EQ(listing.count, 0x11112);
+  for (uint32_t i = 1; i < 0x11112; ++i) {
+    char expected[32] = {};
+    wsprintfA(expected, "0x%08X.dat", static_cast<unsigned>(i));
+    ASSERT_EQ(listing.entries[i].name[0], 0) << i;
+    ASSERT_EQ(std::memcmp(listing.entries[i].name + 1, expected + 1, 15), 0) << i;
+  }
 }
 
 TEST(PsarcListing, SingleEntryListsOnlyTheManifest) {

@@ -18,10 +18,13 @@ class CAnsiCodePage {
   explicit CAnsiCodePage(unsigned codePage);
 
   bool IsLeadByte(uint8_t b) const { return lead_[b]; }
+  // False for a single-byte code page, where every copy is a plain bounded copy.
+  bool HasLeadBytes() const { return hasLeadBytes_; }
   unsigned codePage() const { return codePage_; }
 
  private:
   bool lead_[256];
+  bool hasLeadBytes_;
   unsigned codePage_;
 };
 
