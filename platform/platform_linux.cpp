@@ -239,7 +239,7 @@ PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info) {
 }
 
 PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...) {
-  // wsprintfA writes at most 1024 bytes; the plug-in's one format needs 15.
+  // wsprintfA writes at most 1024 bytes. The tests hold the listing's generated names to it.
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(out, 1024, format, args);

@@ -29,20 +29,26 @@ uint32_t BlockValueWidth(uint32_t blockSize) {
   return width;
 }
 
-// Reads count values of one width; a loop per width, since the table has one value per
-// block of every entry.
-template <uint32_t (*Read)(const uint8_t*), uint32_t kWidth>
+uint32_t BlockValue(const uint8_t* p, uint32_t width) {
+  if (width == 2) return be16(p);
+  if (width == 3) return be24(p);
+  return be32(p);
+}
+
+// A loop per width, so the width test is not made for every value: the table holds one
+// value per block of every entry.
+template <uint32_t kWidth>
 void ReadBlockValues(const uint8_t* p, size_t count, uint32_t* values) {
-  for (size_t k = 0; k < count; ++k, p += kWidth) values[k] = Read(p);
+  for (size_t k = 0; k < count; ++k, p += kWidth) values[k] = BlockValue(p, kWidth);
 }
 
 void ReadBlockValues(const uint8_t* p, size_t count, uint32_t width, uint32_t* values) {
   if (width == 2) {
-    ReadBlockValues<be16, 2>(p, count, values);
+    ReadBlockValues<2>(p, count, values);
   } else if (width == 3) {
-    ReadBlockValues<be24, 3>(p, count, values);
+    ReadBlockValues<3>(p, count, values);
   } else {
-    ReadBlockValues<be32, 4>(p, count, values);
+    ReadBlockValues<4>(p, count, values);
   }
 }
 
@@ -70,22 +76,6 @@ void WriteIndexName(char* name, uint32_t i) {
     name[3 + 2 * k] = kHexDigits[byte & 0xF];
   }
   std::memcpy(name + 10, ".dat", 4);
-}
-
-void FillRecord(ArchiveEntry* record, uint32_t i, const uint8_t* e) {
-  // The record block is zero-filled, so the name field is clear already.
-  if (i == 0) {
-    lstrcpyA(record->name, kManifestName);
-  } else {
-    WriteIndexName(record->name, i);
-  }
-  record->packedSize = 0;
-  record->size = be40(e + kPsarcTocSize);
-  record->offset = be40(e + kPsarcTocOffset);
-  record->type = kTypePsarc;
-  std::memcpy(record->tag, kPsarcTag, sizeof(kPsarcTag));
-  record->param = be32(e + kPsarcTocFirstBlock);
-  record->blockTable = nullptr;
 }
 
 // The block-size table: the values from byte 30 * n of the region to its end, each w
@@ -143,11 +133,22 @@ class CManifestNames {
   const CAnsiCodePage& codePage_;
 };
 
-void FillPsarcRecord(const ListingContext& context, uint32_t i, uint32_t blockSize,
-                     BlockTable* table) {
+// Fills record i from its table entry, with its packed size and the archive's table.
+void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, BlockTable* table) {
   uint8_t copy[kPsarcTocEntrySize];
+  const uint8_t* e = TocEntryBytes(context, i, copy);
   ArchiveEntry* record = &context.records[i];
-  FillRecord(record, i, TocEntryBytes(context, i, copy));
+  // The record block is zero-filled, so the name field is clear already.
+  if (i == 0) {
+    lstrcpyA(record->name, kManifestName);
+  } else {
+    WriteIndexName(record->name, i);
+  }
+  record->size = be40(e + kPsarcTocSize);
+  record->offset = be40(e + kPsarcTocOffset);
+  record->type = kTypePsarc;
+  std::memcpy(record->tag, kPsarcTag, sizeof(kPsarcTag));
+  record->param = be32(e + kPsarcTocFirstBlock);
   record->packedSize = PsarcPackedSize(*record, blockSize, table->storedSizes);
   record->blockTable = table;
 }
@@ -176,7 +177,7 @@ int32_t PsarcFill(const ListingContext& context) {
   // Record 0 first, for the manifest; then every other record in one pass, each filled
   // and named while it is in the cache. On a failure the frame releases the whole record
   // block, so records that already point to the table are never seen.
-  FillPsarcRecord(context, 0, blockSize, table);
+  FillRecord(context, 0, blockSize, table);
   if (context.count > 1) {
     Cbuffer text;
     DecodeEntryFromFile(context.source, &text, table->storedSizes, blockSize, &context.records[0]);
@@ -186,7 +187,7 @@ int32_t PsarcFill(const ListingContext& context) {
     }
     CManifestNames names(text);
     for (uint32_t i = 1; i < context.count; ++i) {
-      FillPsarcRecord(context, i, blockSize, table);
+      FillRecord(context, i, blockSize, table);
       names.NameNext(context.records[i].name);
     }
   }
