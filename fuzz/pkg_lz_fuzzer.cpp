@@ -4,12 +4,14 @@
 // stored bytes, the 12-byte header and the tokens, handed in flush against an inaccessible
 // page with packedSize equal to their length.
 //
-// Where the stream is well-formed (every token inside the stored bytes, every distance
-// within the output so far, every write inside the block) the block must equal what a
-// straightforward decoding gives; otherwise only the bounds and the contract are checked.
+// Whatever the stream, the decoder must give what the byte-at-a-time definition gives: the
+// same bytes, counts and stop. Where the stream is well-formed (every token inside the
+// stored bytes, every distance within the output so far, every write inside the block) the
+// block must also equal what a straightforward decoding gives.
 #include <cstring>
 #include <vector>
 
+#include "bench/pkg_lz_reference.h"
 #include "fuzz/fuzz_support.h"
 #include "pkg/pkg.h"
 #include "plugin/plugin.h"
@@ -73,11 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(entry.tag, "PKG", 4);
 
   // The pure decoder, with an output of exactly the plain size and no margin: clipped
-  // there, it writes nothing past it even when the tokens overrun.
+  // there, it writes nothing past it even when the tokens overrun, and matches the
+  // definition on the same buffers.
   if (plain <= (1u << 20)) {
     CGuardedBytes out(plain);
     const PkgLzResult r = DecodePkgLz(stored.data(), stored.size(), out.data(), out.size());
     FUZZ_CHECK(r.produced <= out.size());
+    std::vector<uint8_t> defined(plain, 0);
+    const PkgLzResult d =
+        DecodePkgLzReference(stored.data(), stored.size(), defined.data(), defined.size());
+    FUZZ_CHECK(r.produced == d.produced && r.consumed == d.consumed);
+    FUZZ_CHECK(plain == 0 || std::memcmp(out.data(), defined.data(), plain) == 0);
   }
 
   CPluginArchivePSX plugin;

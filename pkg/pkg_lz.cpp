@@ -10,12 +10,16 @@
 // Fast path. A token takes the fast path only while more than eight input bytes remain
 // before the token stop (endOffset, within the stored bytes), more than eight output
 // starts before decodedLength, and kFastOutRoom bytes before the block's end. There a word
-// of literal tokens (up to eight) needs no per-token test, a whole copy token can be read,
-// and any one token's stores fit, so only the distance is tested. Elsewhere, near the end of either
-// buffer, the careful path tests each byte it reads and clips the copy. The result equals
-// the byte-at-a-time definition exactly, because the bytes from the output position on are
-// still zero (the block starts zeroed, and no token writes past its own end): wide stores
-// write the bytes the tokens define and, past them, only zeros over zeros.
+// of literal tokens needs no per-token test, a whole copy token can be read, and every
+// store of a token fits, so only the distance is tested. The fast path stores whole words
+// and fixed runs of chunks, so past the end of a token it may leave scratch bytes, which
+// the next token overwrites from its own start on. Every byte before the output position
+// thus holds what the definition gives it, and a copy reads no other: its distance is at
+// least 1, except distance 0, which reads each byte itself. The definition leaves those
+// zero (its block starts zeroed and no token writes past its own end), so the fast path
+// stores zeros for it. When the fast path ends, the scratch past the output position is
+// zeroed. Near the end of either buffer the careful path then tests each byte it reads and
+// clips the copy, with every byte from the output position on zero, as in the definition.
 #include <cstring>
 
 #include "host/byte_order.h"
@@ -27,99 +31,90 @@ static_assert(kPkgLzMaxTokenOutput == UINT8_MAX, "a count is one byte");
 
 namespace {
 
-// Literals are scanned a machine word at a time (4 bytes on the 32-bit targets); copies move
-// in 8-byte chunks, two plain moves there.
-typedef uintptr_t Word;
+// Literals are scanned a word at a time; copies move in 8-byte chunks (two plain moves on
+// the 32-bit targets).
+typedef uint32_t Word;
 constexpr size_t kWordBytes = sizeof(Word);
-constexpr Word kOnes = ~Word{0} / 0xFF;
-constexpr Word kHighs = kOnes * 0x80;
+constexpr Word kOnes = 0x01010101u;
+constexpr Word kHighs = 0x80808080u;
 constexpr uint64_t kOnes64 = 0x0101010101010101ull;
 
+// A copy stores its first kCopyHead bytes whatever its count (most counts are below it),
+// then a chunk at a time up to the count.
+constexpr size_t kChunk = 8;
+constexpr size_t kCopyHead = 3 * kChunk;
+constexpr size_t CopyExtent(size_t n) {
+  return n <= kCopyHead ? kCopyHead : (n + kChunk - 1) / kChunk * kChunk;
+}
+// A copy of distance 2 to 7 lays down its first period of at least a chunk (up to 14
+// bytes) one byte at a time, then copies the rest from that distance.
+constexpr size_t kLongestPeriod = 14;
+constexpr size_t kLongestTokenStore = kLongestPeriod + CopyExtent(kPkgLzMaxTokenOutput);
+
 // Room the fast path needs: eight input bytes (a word of literals, or a whole copy token)
-// and the largest output of one token, which also holds an eight-byte store.
+// and the most one token stores. A run of literals that ends at an escape byte goes on to
+// that token without the fast-path test, up to kWordBytes - 1 bytes further on.
 constexpr size_t kFastInRoom = 8;
-constexpr size_t kFastOutRoom = kPkgLzMaxTokenOutput;
-// A copy of distance 2 to 7 lays down up to 14 bytes before its first chunk store.
-constexpr size_t kLongestPeriodHead = 14;
-static_assert(kFastOutRoom >= kLongestPeriodHead + 8, "every store of a token fits the room");
-static_assert(kFastInRoom >= 3 && kFastInRoom >= kWordBytes,
-              "a whole copy token, or a word of literals, can be read in the fast path");
+constexpr size_t kFastOutRoom = kLongestTokenStore + kWordBytes - 1;
+static_assert(kFastInRoom >= kWordBytes - 1 + 3 && kFastInRoom >= kWordBytes,
+              "a word of literals, and the whole copy token after it, lie in the fast room");
+static_assert(kFastOutRoom >= kLongestTokenStore && kFastOutRoom >= kWordBytes,
+              "every store of a token fits the room");
 
 // Unaligned access through memcpy: a plain move on x86, and defined behaviour.
-template <typename T>
-inline T Load(const uint8_t* p) {
-  T v;
+inline Word LoadWord(const uint8_t* p) {
+  Word v;
   std::memcpy(&v, p, sizeof(v));
   return v;
 }
-template <typename T>
-inline void Store(uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof(v));
+inline void StoreWord(uint8_t* p, Word v) { std::memcpy(p, &v, sizeof(v)); }
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
 }
-inline uint64_t Load64(const uint8_t* p) { return Load<uint64_t>(p); }
-inline void Store64(uint8_t* p, uint64_t v) { Store<uint64_t>(p, v); }
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof(v)); }
 
-inline unsigned TrailingZeros(Word v) {
-  return sizeof(Word) == 8 ? static_cast<unsigned>(__builtin_ctzll(v))
-                           : static_cast<unsigned>(__builtin_ctz(static_cast<uint32_t>(v)));
-}
+// A flag in the high bit of each zero byte of v. The flag of the first zero byte (in
+// memory order, the lowest) is exact; borrows can only mark bytes after it.
+inline Word ZeroByteFlags(Word v) { return (v - kOnes) & ~v & kHighs; }
 
-// Bytes before the first zero byte of v, in memory order (0 to kWordBytes). The flag of
-// the first zero byte is exact; borrows can only mark bytes after it, which are ignored.
-inline size_t LeadingNonZeroBytes(Word v) {
-  const Word zeros = (v - kOnes) & ~v & kHighs;
-  return zeros == 0 ? kWordBytes : TrailingZeros(zeros) >> 3;
-}
+// Bytes before the first flagged byte; flags is not zero.
+inline size_t BytesBeforeFlag(Word flags) { return static_cast<size_t>(__builtin_ctz(flags)) >> 3; }
 
-// kLowBytes[n]: a mask of the low n bytes in memory order (little-endian), n = 0 to 8.
-constexpr uint64_t kLowBytes[9] = {0,
-                                   0xFFull,
-                                   0xFFFFull,
-                                   0xFFFFFFull,
-                                   0xFFFFFFFFull,
-                                   0xFFFFFFFFFFull,
-                                   0xFFFFFFFFFFFFull,
-                                   0xFFFFFFFFFFFFFFull,
-                                   0xFFFFFFFFFFFFFFFFull};
-inline uint64_t LowBytes(uint64_t v, size_t n) { return v & kLowBytes[n]; }
-
-// Copies n bytes with distance >= 8 in eight-byte chunks: every chunk reads bytes already
-// written. A tail shorter than a chunk is done by one more chunk ending at n, which rewrites
-// a few bytes with the values they already hold; a copy shorter than a chunk is stored with
-// zeros after it, over bytes that are still zero. The caller leaves room for eight bytes.
+// Stores the n bytes of a copy of distance >= 8 in chunks, in ascending order: each chunk
+// reads bytes written before it. Stores CopyExtent(n) bytes; those past n are scratch.
 inline void CopyChunks(uint8_t* dst, size_t distance, size_t n) {
-  if (n < 8) {
-    Store64(dst, LowBytes(Load64(dst - distance), n));
-    return;
-  }
-  size_t j = 0;
-  for (; j + 8 <= n; j += 8) Store64(dst + j, Load64(dst + j - distance));
-  if (j < n) Store64(dst + n - 8, Load64(dst + n - 8 - distance));
+  const uint8_t* src = dst - distance;
+  Store64(dst, Load64(src));
+  Store64(dst + 8, Load64(src + 8));
+  Store64(dst + 16, Load64(src + 16));
+  for (size_t j = kCopyHead; j < n; j += kChunk) Store64(dst + j, Load64(src + j));
+}
+
+// Stores n bytes of one value, as CopyChunks stores them.
+inline void FillChunks(uint8_t* dst, uint64_t fill, size_t n) {
+  Store64(dst, fill);
+  Store64(dst + 8, fill);
+  Store64(dst + 16, fill);
+  for (size_t j = kCopyHead; j < n; j += kChunk) Store64(dst + j, fill);
 }
 
 // The copy token's effect, out[o + j] = out[o + j - D] in ascending j, without its byte loop.
 inline void CopyFromBehind(uint8_t* dst, size_t distance, size_t n) {
-  if (distance >= 8) {
+  if (distance >= kChunk) {
     CopyChunks(dst, distance, n);
-  } else if (distance == 0) {
-    // Each byte onto itself: the bytes from dst on are still zero, so nothing changes.
-  } else if (distance == 1) {
-    const uint64_t fill = kOnes64 * dst[-1];
-    if (n < 8) {
-      Store64(dst, LowBytes(fill, n));
-      return;
-    }
-    size_t j = 0;
-    for (; j + 8 <= n; j += 8) Store64(dst + j, fill);
-    if (j < n) Store64(dst + n - 8, fill);
+  } else if (distance <= 1) {
+    // Distance 1 repeats the byte before; distance 0 leaves each byte as the definition
+    // has it: zero.
+    FillChunks(dst, distance == 0 ? 0 : kOnes64 * dst[-1], n);
   } else {
     // The output repeats with period D from dst - D on, so it also repeats with any
-    // multiple of D: lay down the first such multiple of at least 8 bytes one by one, then
-    // copy the rest in chunks from that distance.
-    const size_t period = distance * ((8 + distance - 1) / distance);
-    const size_t head = n < period ? n : period;
+    // multiple of D: lay down the first such multiple of at least a chunk one by one,
+    // then copy the rest in chunks from that distance.
+    const size_t period = distance * ((kChunk + distance - 1) / distance);
     const uint8_t* src = dst - distance;
-    for (size_t j = 0; j < head; ++j) dst[j] = src[j];
+    for (size_t j = 0; j < period; ++j) dst[j] = src[j];
     if (n > period) CopyChunks(dst + period, period, n - period);
   }
 }
@@ -160,10 +155,10 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
   uint8_t* const out_end = out + outCapacity;
   uint8_t* const out_stop = out + ClipBound(h.decodedLength, outCapacity);
 
-  // Fast-path limits. A token starting below in_fast has eight bytes before in_stop (so
-  // eight literal tokens would all start inside it, and a load of eight is inside the
-  // stored bytes); one starting below out_fast has eight output starts before out_stop and
-  // kFastOutRoom bytes before out_end. Both are formed as counts, never past either end.
+  // Fast-path limits. A token starting below in_fast has eight bytes before in_stop (so a
+  // word of literal tokens and the copy token after it all lie inside it); one starting
+  // below out_fast has eight output starts before out_stop and kFastOutRoom bytes before
+  // out_end. Both are formed as counts, never past either end.
   const size_t inStopCount = static_cast<size_t>(in_stop - in);
   const size_t outStopCount = static_cast<size_t>(out_stop - out);
   const uint8_t* const in_fast = in + (inStopCount > kFastInRoom ? inStopCount - kFastInRoom : 0);
@@ -177,39 +172,45 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
 
   const uint8_t* in_next = in + (inLength < kPkgLzHeaderSize ? inLength : kPkgLzHeaderSize);
   uint8_t* out_next = out;
-  // Each pass is one token (or a run of literal tokens, each of which starts inside both
-  // stops). Invariant: every byte from out_next to out_end is still zero.
-  for (;;) {
-    // in_fast <= in_stop and out_fast <= out_stop: the fast test implies the loop's own.
-    if (in_next < in_fast && out_next < out_fast) {
-      // Fast path: nothing below needs a per-byte bound.
-      if (in_next[0] != escape) {
-        const Word w = Load<Word>(in_next);
-        const size_t k = LeadingNonZeroBytes(w ^ escapeWord);
-        // The k literals, each a token starting inside both stops, stored as one word: the
-        // bytes past them are stored as zero over bytes that are still zero.
-        Store<Word>(out_next, static_cast<Word>(LowBytes(w, k)));
-        in_next += k;
-        out_next += k;
+  // The fast path: each pass is a run of literal tokens, a token, or both. in_fast <=
+  // in_stop and out_fast <= out_stop, so its test implies the careful path's own. Both
+  // pointers only grow: once either limit is reached, the fast path is done.
+  while (in_next < in_fast && out_next < out_fast) {
+    if (in_next[0] != escape) {
+      // The literals up to the first escape byte of the word, each a token starting inside
+      // both stops, stored as one word: the bytes past them are scratch.
+      const Word w = LoadWord(in_next);
+      const Word escapes = ZeroByteFlags(w ^ escapeWord);
+      StoreWord(out_next, w);
+      if (escapes == 0) {
+        in_next += kWordBytes;
+        out_next += kWordBytes;
         continue;
       }
-      const uint8_t d = in_next[1];
-      if (d == escape) {
-        *out_next++ = escape;
-        in_next += 2;
-        continue;
-      }
-      const size_t n = in_next[2];
-      const size_t distance = d > escape ? d - 1u : d;
-      if (distance > static_cast<size_t>(out_next - out_begin)) break;  // stop, as below
-      in_next += 3;
-      CopyFromBehind(out_next, distance, n);  // n <= 255 <= room: never clipped here
-      out_next += n;
+      const size_t k = BytesBeforeFlag(escapes);
+      in_next += k;
+      out_next += k;
+      // in_next[0] is the escape byte: its token follows, inside the room.
+    }
+    const uint8_t d = in_next[1];
+    if (d == escape) {
+      *out_next++ = escape;
+      in_next += 2;
       continue;
     }
+    const size_t n = in_next[2];
+    const size_t distance = d > escape ? d - 1u : d;
+    if (distance > static_cast<size_t>(out_next - out_begin)) break;  // stop, as below
+    in_next += 3;
+    CopyFromBehind(out_next, distance, n);  // within the room: never clipped here
+    out_next += n;
+  }
+  // No store of the fast path reached kFastOutRoom bytes past the output position.
+  const size_t left = static_cast<size_t>(out_end - out_next);
+  if (left != 0) std::memset(out_next, 0, left < kFastOutRoom ? left : kFastOutRoom);
 
-    if (in_next >= in_stop || out_next >= out_stop) break;
-    // Careful path, near the end of either buffer: the definition's checks, one per token.
+  // The careful path: the definition's checks, one per token.
+  while (in_next < in_stop && out_next < out_stop) {
     const uint8_t b = in_next[0];
     if (b != escape) {
       *out_next++ = b;
