@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "host/byte_order.h"
+#include "host/byte_scan.h"
 #include "pkg/pkg.h"
 
 static_assert(kPkgLzMaxTokenOutput < kPkgLzMargin,
@@ -33,10 +34,6 @@ namespace {
 
 // Literals are scanned a word at a time; copies move in 8-byte chunks (two plain moves on
 // the 32-bit targets).
-typedef uint32_t Word;
-constexpr size_t kWordBytes = sizeof(Word);
-constexpr Word kOnes = 0x01010101u;
-constexpr Word kHighs = 0x80808080u;
 constexpr uint64_t kOnes64 = 0x0101010101010101ull;
 
 // A copy stores its first kCopyHead bytes whatever its count (most counts are below it),
@@ -53,34 +50,22 @@ constexpr size_t kLongestTokenStore = kLongestPeriod + CopyExtent(kPkgLzMaxToken
 
 // Room the fast path needs: eight input bytes (a word of literals, or a whole copy token)
 // and the most one token stores. A run of literals that ends at an escape byte goes on to
-// that token without the fast-path test, up to kWordBytes - 1 bytes further on.
+// that token without the fast-path test, up to kScanWordBytes - 1 bytes further on.
 constexpr size_t kFastInRoom = 8;
-constexpr size_t kFastOutRoom = kLongestTokenStore + kWordBytes - 1;
-static_assert(kFastInRoom >= kWordBytes - 1 + 3 && kFastInRoom >= kWordBytes,
+constexpr size_t kFastOutRoom = kLongestTokenStore + kScanWordBytes - 1;
+static_assert(kFastInRoom >= kScanWordBytes - 1 + 3 && kFastInRoom >= kScanWordBytes,
               "a word of literals, and the whole copy token after it, lie in the fast room");
-static_assert(kFastOutRoom >= kLongestTokenStore && kFastOutRoom >= kWordBytes,
+static_assert(kFastOutRoom >= kLongestTokenStore && kFastOutRoom >= kScanWordBytes,
               "every store of a token fits the room");
 
 // Unaligned access through memcpy: a plain move on x86, and defined behaviour.
-inline Word LoadWord(const uint8_t* p) {
-  Word v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
-}
-inline void StoreWord(uint8_t* p, Word v) { std::memcpy(p, &v, sizeof(v)); }
+inline void StoreWord(uint8_t* p, ScanWord v) { std::memcpy(p, &v, sizeof(v)); }
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof(v));
   return v;
 }
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof(v)); }
-
-// A flag in the high bit of each zero byte of v. The flag of the first zero byte (in
-// memory order, the lowest) is exact; borrows can only mark bytes after it.
-inline Word ZeroByteFlags(Word v) { return (v - kOnes) & ~v & kHighs; }
-
-// Bytes before the first flagged byte; flags is not zero.
-inline size_t BytesBeforeFlag(Word flags) { return static_cast<size_t>(__builtin_ctz(flags)) >> 3; }
 
 // Stores the n bytes of a copy of distance >= 8 in chunks, in ascending order: each chunk
 // reads bytes written before it. Stores CopyExtent(n) bytes; those past n are scratch.
@@ -147,7 +132,7 @@ size_t ClipBound(int32_t bound, size_t available) {
 PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t outCapacity) {
   const LzHeader h = ReadLzHeader(in, inLength);
   const uint8_t escape = h.escape;
-  const Word escapeWord = kOnes * escape;
+  const ScanWord escapeWord = kScanOnes * escape;
   const uint8_t* const in_begin = in;
   const uint8_t* const in_end = in + inLength;
   const uint8_t* const in_stop = in + ClipBound(h.endOffset, inLength);
@@ -179,12 +164,12 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
     if (in_next[0] != escape) {
       // The literals up to the first escape byte of the word, each a token starting inside
       // both stops, stored as one word: the bytes past them are scratch.
-      const Word w = LoadWord(in_next);
-      const Word escapes = ZeroByteFlags(w ^ escapeWord);
+      const ScanWord w = LoadScanWord(in_next);
+      const ScanWord escapes = ZeroByteFlags(w ^ escapeWord);
       StoreWord(out_next, w);
       if (escapes == 0) {
-        in_next += kWordBytes;
-        out_next += kWordBytes;
+        in_next += kScanWordBytes;
+        out_next += kScanWordBytes;
         continue;
       }
       const size_t k = BytesBeforeFlag(escapes);

@@ -146,9 +146,16 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
                               const Cbuffer& storedSizes) {
   const int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
   if (size <= 0 || blockSize == 0) return 0;
-  // One block per started blockSize bytes, in 32 bits: size is below 2 GiB here.
+  // One block per started blockSize bytes, in 32 bits: size is below 2 GiB here. A listing
+  // counts the blocks of every entry, so the usual power-of-two block size takes a shift
+  // rather than a division.
   const uint32_t bytes = static_cast<uint32_t>(size);
-  const uint32_t covered = bytes / blockSize + (bytes % blockSize != 0 ? 1 : 0);
+  uint32_t covered;
+  if ((blockSize & (blockSize - 1)) == 0) {
+    covered = (bytes >> __builtin_ctz(blockSize)) + ((bytes & (blockSize - 1)) != 0 ? 1 : 0);
+  } else {
+    covered = bytes / blockSize + (bytes % blockSize != 0 ? 1 : 0);
+  }
   // A block index at or past the end of the table ends the entry.
   const uint32_t count = storedSizes.length / 4;
   const uint32_t inTable = entry.param < count ? count - entry.param : 0;

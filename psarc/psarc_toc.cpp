@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/byte_order.h"
+#include "host/byte_scan.h"
 #include "psarc/psarc.h"
 #include "text/ansi_text.h"
 
@@ -63,18 +64,29 @@ const uint8_t* TocEntryBytes(const ListingContext& context, uint32_t i, uint8_t*
   return e;
 }
 
+// The two upper-case hexadecimal digits of every byte value, in memory order.
+struct HexPairs {
+  char digits[256][2];
+  constexpr HexPairs() : digits() {
+    const char kHexDigits[] = "0123456789ABCDEF";
+    for (int b = 0; b < 256; ++b) {
+      digits[b][0] = kHexDigits[b >> 4];
+      digits[b][1] = kHexDigits[b & 0xF];
+    }
+  }
+};
+constexpr HexPairs kHexPairs;
+
 // Writes "0x%08X.dat" for index i, eight upper-case hexadecimal digits, over a name field
 // that is zero already. The same bytes wsprintfA gives; formatted here because every
 // record of a listing is named this way and the call took a third of a listing's time.
 void WriteIndexName(char* name, uint32_t i) {
-  static const char kHexDigits[] = "0123456789ABCDEF";
   name[0] = '0';
   name[1] = 'x';
-  for (int k = 0; k < 4; ++k) {
-    const uint32_t byte = (i >> (24 - 8 * k)) & 0xFF;
-    name[2 + 2 * k] = kHexDigits[byte >> 4];
-    name[3 + 2 * k] = kHexDigits[byte & 0xF];
-  }
+  std::memcpy(name + 2, kHexPairs.digits[i >> 24], 2);
+  std::memcpy(name + 4, kHexPairs.digits[(i >> 16) & 0xFF], 2);
+  std::memcpy(name + 6, kHexPairs.digits[(i >> 8) & 0xFF], 2);
+  std::memcpy(name + 8, kHexPairs.digits[i & 0xFF], 2);
   std::memcpy(name + 10, ".dat", 4);
 }
 
@@ -101,27 +113,33 @@ class CManifestNames {
  public:
   explicit CManifestNames(const Cbuffer& text)
       : begin_(reinterpret_cast<const char*>(text.data)),
-        end_(0),
+        end_(text.length),
         cursor_(0),
-        codePage_(CAnsiCodePage::System()) {
-    // The text ends at its first zero byte, or at the end of the buffer when a hostile
-    // block filled the whole of it.
-    const void* zero = std::memchr(begin_, 0, text.length);
-    end_ = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - begin_)
-                           : text.length;
-  }
+        codePage_(CAnsiCodePage::System()),
+        singleByte_(!codePage_.HasLeadBytes()) {}
 
   // Writes the next name: at most 255 bytes, never half a double-byte character, then its
-  // terminator. Bytes of the field after the terminator are left.
+  // terminator. Bytes of the field after the terminator are left. The text ends at its
+  // first zero byte, or at the end of the buffer when a hostile block filled the whole of
+  // it: the line scan stops at either, and moves the end to a zero it meets.
   void NameNext(char* name) {
     const char* line = begin_ + cursor_;
-    const void* lineBreak = std::memchr(line, '\n', end_ - cursor_);
-    size_t length = end_ - cursor_;
-    if (lineBreak != nullptr) {
-      length = static_cast<size_t>(static_cast<const char*>(lineBreak) - line);
+    const size_t rest = end_ - cursor_;
+    const size_t length = FindLineEnd(line, rest);
+    if (length != rest && line[length] == '\n') {
       cursor_ += length + 1;
+    } else {
+      // The text's end: no line break is left, so the cursor stays and the remaining
+      // records all take this text.
+      end_ = cursor_ + length;
     }
-    // Without a line break the cursor stays: the remaining records all take this text.
+    if (singleByte_) {
+      // The line holds no zero byte, so a single-byte name is its first 255 bytes.
+      const size_t n = length < kNameBytes ? length : kNameBytes;
+      std::memcpy(name, line, n);
+      name[n] = 0;
+      return;
+    }
     const size_t written = CopyAnsiPrefix(name, kNameBytes, line, length, codePage_);
     if (written == 0 || name[written - 1] != 0) name[written] = 0;
   }
@@ -131,6 +149,7 @@ class CManifestNames {
   size_t end_;
   size_t cursor_;
   const CAnsiCodePage& codePage_;
+  const bool singleByte_;
 };
 
 // Fills record i from its table entry, with its packed size and the archive's table.

@@ -96,6 +96,8 @@ TEST(PsarcListing, NamesFromTheManifestLines) {
       {"lines beyond the entries are ignored", "a\nb\nc\nd", 3, {"a", "b"}},
       {"empty manifest", "", 3, {"", ""}},
       {"empty lines", "\n\nc", 4, {"", "", "c"}},
+      {"other control characters stay", "a\tb\x01\nc\x0B\x0Cd", 3, {"a\tb\x01", "c\x0B\x0Cd"}},
+      {"a zero byte ends the text", std::string("ab\ncd\0ef\ng", 10), 5, {"ab", "cd", "cd", "cd"}},
   };
   for (const ManifestCase& c : cases) {
     SCOPED_TRACE(c.what);
