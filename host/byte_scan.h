@@ -40,16 +40,8 @@ inline size_t FindLineEnd(const char* p, size_t n) {
   constexpr uint8_t kBelow = '\n' + 1;
   size_t i = 0;
   while (n - i >= kScanWordBytes) {
-    ScanWord controls = BytesBelowFlags(LoadScanWord(p + i), kBelow);
-    // Two words per test while they are there.
-    if (controls == 0 && n - i >= 2 * kScanWordBytes) {
-      controls = BytesBelowFlags(LoadScanWord(p + i + kScanWordBytes), kBelow);
-      if (controls == 0) {
-        i += 2 * kScanWordBytes;
-        continue;
-      }
-      i += kScanWordBytes;
-    } else if (controls == 0) {
+    const ScanWord controls = BytesBelowFlags(LoadScanWord(p + i), kBelow);
+    if (controls == 0) {
       i += kScanWordBytes;
       continue;
     }
