@@ -17,6 +17,25 @@ for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 
+# A mirror in the middle of a sync can serve a package list of the wrong size. When that
+# list is the security suite's, the i386 halves of multiarch packages cannot match their
+# installed amd64 halves and apt reports held broken packages. Taking every package from
+# the main suite (the security suite pinned out) gives matching versions; the pin file is
+# ours and removed again by the next run that fetches every list.
+pin=/etc/apt/preferences.d/varel-main-suite-only
+pin_main_suite() {
+  cat >"$pin" <<'EOF'
+# Written by scripts/setup.sh while the security suite's package list could not be fetched.
+Package: *
+Pin: release l=Debian-Security
+Pin-Priority: -1
+
+Package: *
+Pin: release n=bookworm
+Pin-Priority: 1001
+EOF
+}
+
 if [ "${#missing[@]}" -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
@@ -25,6 +44,25 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  lists_ok=1
+  if ! apt-get update -qq; then
+    lists_ok=0
+    echo "setup: some package lists could not be fetched (above); trying with what was fetched" >&2
+  elif [ -f "$pin" ]; then
+    rm -f "$pin"
+  fi
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    if [ "$lists_ok" -eq 1 ]; then
+      echo "setup: apt-get could not install the packages above" >&2
+      exit 1
+    fi
+    echo "setup: retrying with every package taken from the main suite ($pin)" >&2
+    pin_main_suite
+    if ! apt-get install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}"; then
+      echo "setup: the packages cannot be installed while the package lists are incomplete." >&2
+      echo "setup: this is usually a mirror being updated: wait a few minutes, then run" >&2
+      echo "setup: 'bash scripts/setup.sh' again (as root); it needs Debian's archive only." >&2
+      exit 1
+    fi
+  fi
 fi
