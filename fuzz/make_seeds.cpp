@@ -48,6 +48,18 @@ Bytes Compressed(const Bytes& plain) {
   return out;
 }
 
+// A zlib stream exactly as long as the plain bytes it codes: noise, then a run of one byte
+// long enough that the stream's length catches up with the plain length.
+Bytes ExactLengthStream() {
+  for (size_t run = 0; run < 4000; ++run) {
+    Bytes plain = Noise(3000, 4);
+    plain.resize(plain.size() + run, 'r');
+    const Bytes z = Compressed(plain);
+    if (z.size() == plain.size()) return z;
+  }
+  return {};
+}
+
 bool Archives() {
   bool ok = true;
   std::string error;
@@ -62,6 +74,12 @@ bool Archives() {
         {"n.bin", Noise(300, 1)},
         {"dir/r.txt", Bytes(2000, 'r')}}},
       {"psarc-two-blocks", {{"z.bin", Bytes(65536 + 100, 0)}}},
+      // The manifest, stored plain, begins 0x78 0xDA.
+      {"psarc-manifest-78da",
+       {{"\x78\xDA"
+         "first",
+         Text("1")},
+        {"second", Text("2")}}},
   };
   for (const PsarcSeed& s : psarcs) {
     Bytes out;
@@ -181,6 +199,25 @@ bool BlockSeeds() {
   ok = Save("psarc_blocks", "truncated-stream",
             BlockSeed(static_cast<uint32_t>(plain.size()), 0,
                       {static_cast<uint16_t>(broken.size())}, broken)) &&
+       ok;
+  // Blocks as long as their plain bytes: copied as they stand unless zlib ends exactly there.
+  const Bytes storedStream = Compressed(Noise(300, 3));
+  ok = Save("psarc_blocks", "stored-zlib-stream",
+            BlockSeed(static_cast<uint32_t>(storedStream.size()), 0,
+                      {static_cast<uint16_t>(storedStream.size())}, storedStream)) &&
+       ok;
+  const Bytes da07 = {0x78, 0xDA, 0x07, 0x11, 0x22, 0x33, 0x44, 0x55};
+  ok = Save("psarc_blocks", "plain-78da07", BlockSeed(8, 0, {8}, da07)) && ok;
+  Bytes fullThenPlain = Compressed(Bytes(65536, 'a'));
+  const uint16_t firstValue = static_cast<uint16_t>(fullThenPlain.size());
+  fullThenPlain.insert(fullThenPlain.end(), da07.begin(), da07.end());
+  ok = Save("psarc_blocks", "compressed-then-plain-78da07",
+            BlockSeed(65536 + 8, 0, {firstValue, 8}, fullThenPlain)) &&
+       ok;
+  const Bytes exact = ExactLengthStream();
+  ok = Save("psarc_blocks", "stream-as-long-as-its-plain-bytes",
+            BlockSeed(static_cast<uint32_t>(exact.size()), 0, {static_cast<uint16_t>(exact.size())},
+                      exact)) &&
        ok;
   ok = Save("psarc_blocks", "past-the-table", BlockSeed(65536 * 3, 2, {0, 0, 0}, Text("xy"))) && ok;
   ok = Save("psarc_blocks", "size-wraps", BlockSeed(0x80000009u, 0, {4}, Text("abcd"))) && ok;

@@ -90,17 +90,29 @@ class CHostBytes : public CStoredBytes {
   uint8_t* scratch_;  // NULL when no block crosses the limit
 };
 
-// Inflates one block into out (due bytes of room). Returns the bytes it contributes, or
-// -1 when the block is to be copied as plain bytes instead.
-int64_t InflateBlock(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength) {
+// Inflates one block into out, which has room for the `due` plain bytes the block stands
+// for. Returns the bytes it contributes, or -1 when the block is to be copied as plain
+// bytes instead (zlib's partial output undone, so the copy lands on zeros).
+//
+// A block whose stored length equals its plain bytes is how a packer stores a block that
+// compressing did not shrink; its bytes may still look like a zlib stream (a stored .z
+// file, or plain bytes beginning 0x78 0xDA by chance). Such a block is inflated only when
+// zlib ends the stream exactly there: stream end, every stored byte used, every plain byte
+// produced. Any other block keeps the rule for compressed blocks: 0x78 0xDA keeps what
+// zlib wrote, the other headers inflate only when zlib fills or ends the block.
+int64_t InflateBlock(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength,
+                     bool asLongAsPlain) {
   uLongf written = due;
-  const int rc = uncompress(out, &written, in, inLength);
+  uLong used = inLength;
+  const int rc = uncompress2(out, &written, in, &used);
   // zlib writes at most `due` bytes and reports how many in `written`, failures included.
   if (written > due) written = due;
-  // A 0x78 0xDA block keeps what zlib wrote, whatever the result.
-  if (in[1] == kZlibLevelsHighByte) return written;
-  if (rc == Z_OK || (rc == Z_BUF_ERROR && written == due)) return written;
-  // Rejected: undo zlib's partial output so the plain copy lands on zeros.
+  if (asLongAsPlain) {
+    if (rc == Z_OK && used == inLength && written == due) return written;
+  } else {
+    if (in[1] == kZlibLevelsHighByte) return written;
+    if (rc == Z_OK || (rc == Z_BUF_ERROR && written == due)) return written;
+  }
   std::memset(out, 0, written);
   return -1;
 }
@@ -126,8 +138,11 @@ void WalkBlocks(CStoredBytes& source, uint8_t* out, uint32_t capacity, const Cbu
     pos += length;
     if (s != 0 && in != nullptr && taken >= 2 && in[0] == kZlibMethodByte &&
         (in[1] == kZlibLevelsHighByte || IsOtherZlibHeader(in[1]))) {
-      const uint32_t limit = Smaller(Smaller(static_cast<uint64_t>(due), blockSize), room);
-      const int64_t produced = InflateBlock(out + o, limit, in, taken);
+      // The plain bytes this block stands for. The output has room for them (o <= k *
+      // blockSize); the cut at `room` only keeps the walk inside its capacity.
+      const uint32_t plain = Smaller(static_cast<uint64_t>(due), blockSize);
+      const uint32_t limit = Smaller(plain, room);
+      const int64_t produced = InflateBlock(out + o, limit, in, taken, s == plain);
       if (produced >= 0) {
         o += static_cast<uint32_t>(produced);
         continue;

@@ -163,6 +163,80 @@ TEST(PsarcBlocks, PlainBytesBeginningDaGoToZlibAndOnlyItsOutputStays) {
   EXPECT_EQ(r.x.contents, expected);
 }
 
+// The entry's plain bytes by both walk forms: the archive file (as the listing decodes the
+// manifest) and the host's stored bytes (as TZK_GetFile decodes an entry).
+struct BothForms {
+  Bytes fromFile;
+  Bytes fromHost;
+};
+BothForms WalkBothForms(uint64_t size, const std::vector<PsarcBlock>& blocks) {
+  OneEntry r = ExtractHandMade(size, blocks);
+  BothForms forms;
+  forms.fromHost = r.x.contents;
+  CArchiveFile file(r.archive);
+  Cbuffer out;
+  const BlockTable* table = r.entry.blockTable;
+  if (table == nullptr) return forms;
+  DecodeEntryFromFile(file.source(), &out, table->storedSizes, table->blockSize, &r.entry);
+  if (out.data != nullptr) forms.fromFile.assign(out.data, out.data + static_cast<size_t>(size));
+  return forms;
+}
+
+TEST(PsarcBlocks, BlocksAsLongAsTheirPlainBytesAreInflatedOnlyWhenZlibEndsThere) {
+  const Bytes file = Concat({NoiseBytes(3000, 20), TextBytes(3000)});
+  const PsarcBlock storedDa = ZlibBlock(file, 9);  // a stored .z file's bytes, about 3 KiB
+  const PsarcBlock stored9C = ZlibBlock(file, 6);
+  const Bytes eight = {0x78, 0xDA, 0x07, 0x11, 0x22, 0x33, 0x44, 0x55};
+  Bytes tail = NoiseBytes(700, 22);
+  tail[0] = 0x78;
+  tail[1] = 0xDA;
+  tail[2] = 0x07;
+  const Bytes first = TextBytes(65536);
+  const ExactStream exact = StreamAsLongAsItsPlainBytes();
+  PsarcBlock cut = ZlibBlock(NoiseBytes(65536, 23), 9);
+  cut.bytes.resize(cut.bytes.size() / 2);
+  cut.value = static_cast<uint32_t>(cut.bytes.size());
+  Bytes cutExpected = Uncompressed(cut.bytes, 65536);
+  ASSERT_GT(cutExpected.size(), 0u);
+  cutExpected.resize(65536, 0);
+
+  struct Case {
+    const char* what;
+    std::vector<PsarcBlock> blocks;
+    Bytes expected;
+  } cases[] = {
+      {"a stored zlib stream beginning 0x78 0xDA", {PlainBlock(storedDa.bytes)}, storedDa.bytes},
+      {"a stored zlib stream beginning 0x78 0x9C", {PlainBlock(stored9C.bytes)}, stored9C.bytes},
+      {"eight plain bytes beginning 0x78 0xDA 0x07", {PlainBlock(eight)}, eight},
+      {"a short plain last block after a full compressed one",
+       {ZlibBlock(first, 9), PlainBlock(tail)},
+       Concat({first, tail})},
+      {"a compressed block exactly as long as its plain bytes", {exact.block}, exact.plain},
+      {"a 0x78 0xDA block shorter than its plain bytes, failing part-way", {cut}, cutExpected},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(c.blocks.back().bytes[0], 0x78);
+    const BothForms forms = WalkBothForms(c.expected.size(), c.blocks);
+    EXPECT_EQ(forms.fromHost, c.expected);
+    EXPECT_EQ(forms.fromFile, c.expected);
+  }
+}
+
+TEST(PsarcBlocks, ManifestStoredPlainBeginningDaNamesTheEntries) {
+  PsarcLayout l = LayoutWithManifest(
+      "\x78\xDA"
+      "first\nsecond");
+  AppendPsarcEntry(&l, 0, {});
+  AppendPsarcEntry(&l, 0, {});
+  const HostListing listing = ListArchive(WritePsarcLayout(l));
+  ASSERT_EQ(listing.count, 3);
+  EXPECT_STREQ(listing.entries[1].name,
+               "\x78\xDA"
+               "first");
+  EXPECT_STREQ(listing.entries[2].name, "second");
+}
+
 TEST(PsarcBlocks, HostileBoundsStopOrCut) {
   // Plain and whole blocks longer than the bytes due are cut at the end of the output;
   // a first block at or past the end of the table ends the entry at once.

@@ -100,8 +100,9 @@ TEST(PsarcRoundTrip, RealDataAtEveryLevel) {
 }
 
 TEST(PsarcRoundTrip, DataThatLooksLikeZlibStaysAsItWas) {
-  // Short pieces that begin like a zlib stream, and a piece that is one: stored as they
-  // stand, a reader would inflate them, so the writer keeps them compressed.
+  // Short pieces that begin like a zlib stream, pieces that are one, and one that a reader
+  // would inflate if it were stored as it stands (a stream as long as what it codes), which
+  // the writer must keep compressed.
   Bytes da = NoiseBytes(3000, 5);
   da[0] = 0x78;
   da[1] = 0xDA;
@@ -109,9 +110,13 @@ TEST(PsarcRoundTrip, DataThatLooksLikeZlibStaysAsItWas) {
   Bytes tail = Bytes(NoiseBytes(65536, 7));
   tail.insert(tail.end(), stream.bytes.begin(), stream.bytes.end());
   const std::vector<ArchiveInput> inputs = {
-      {"da.bin", da}, {"stream.z", stream.bytes}, {"tail.bin", tail}};
+      {"da.bin", da},
+      {"stream.z", stream.bytes},
+      {"tail.bin", tail},
+      {"da-stream.z", ZlibBlock(NoiseBytes(3000, 8), 9).bytes},
+      {"exact.z", StreamAsLongAsItsPlainBytes().block.bytes}};
   PsarcRoundTrip trip = ListAndExtractAll(PackPsarc(inputs));
-  ASSERT_EQ(trip.listing.count, 4);
+  ASSERT_EQ(trip.listing.count, 6);
   for (size_t i = 0; i < inputs.size(); ++i) {
     EXPECT_EQ(trip.contents[i + 1], inputs[i].data) << inputs[i].name;
   }

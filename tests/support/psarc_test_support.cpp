@@ -61,6 +61,21 @@ PsarcBlock ZlibBlock(const Bytes& plain, int level) {
   return b;
 }
 
+// Noise, whose stream is a little longer than itself, then a run that the stream codes in
+// far fewer bytes than it adds: the difference grows by at most one per byte of run, so it
+// meets 0.
+ExactStream StreamAsLongAsItsPlainBytes() {
+  const Bytes noise = NoiseBytes(3000, 21);
+  for (size_t run = 0; run < 4000; ++run) {
+    Bytes plain = noise;
+    plain.resize(noise.size() + run, 'r');
+    PsarcBlock b = ZlibBlock(plain, 9);
+    if (b.bytes.size() == plain.size()) return {b, plain};
+  }
+  ADD_FAILURE() << "no stream as long as its plain bytes";
+  return {};
+}
+
 PsarcLayout LayoutWithManifest(const std::string& manifest) {
   PsarcLayout layout;
   std::vector<PsarcBlock> blocks;

@@ -21,6 +21,13 @@ PsarcBlock PlainBlock(const Bytes& bytes);            // value = its length (mus
 PsarcBlock FullBlock(const Bytes& bytes);             // value 0; bytes must be 65536 long
 PsarcBlock ZlibBlock(const Bytes& plain, int level);  // compress2 at level
 
+// A zlib stream (0x78 0xDA, level 9) exactly as long as the plain bytes it codes.
+struct ExactStream {
+  PsarcBlock block;
+  Bytes plain;
+};
+ExactStream StreamAsLongAsItsPlainBytes();
+
 // A layout whose entry 0 is the given manifest text, stored as one plain block (or none
 // when empty); further entries are appended by the test.
 PsarcLayout LayoutWithManifest(const std::string& manifest);

@@ -63,10 +63,16 @@ void Md5Chunk(uint32_t state[4], const uint8_t* chunk) {
   state[3] += d;
 }
 
-// Whether a short stored block would be taken for a zlib stream by a reader.
-bool LooksCompressed(const std::vector<uint8_t>& bytes) {
-  return bytes.size() >= 2 && bytes[0] == 0x78 &&
-         (bytes[1] == 0xDA || bytes[1] == 0x9C || bytes[1] == 0x5E || bytes[1] == 0x01);
+// Whether a reader would take a short block stored as it stands for a zlib stream: it does
+// only when zlib ends the stream exactly at the block's end with exactly as many plain
+// bytes as the block holds. Any other stored block is copied as it stands.
+bool ReadAsZlibStream(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0x78) return false;
+  std::vector<uint8_t> plain(bytes.size());
+  uLongf written = static_cast<uLongf>(plain.size());
+  uLong used = static_cast<uLong>(bytes.size());
+  return uncompress2(plain.data(), &written, bytes.data(), &used) == Z_OK && used == bytes.size() &&
+         written == bytes.size();
 }
 
 std::vector<uint8_t> Compress(const uint8_t* data, size_t length, int level) {
@@ -92,8 +98,8 @@ void PsarcNameDigest(const std::string& name, uint8_t digest[16]) {
 
 namespace {
 
-// The blocks of one entry; ambiguous is set when a short piece had to be stored as it
-// stands although it begins like a zlib stream (its compressed form does not fit).
+// The blocks of one entry; ambiguous is set when a short piece that a reader would inflate
+// had to be stored as it stands (its compressed form does not fit a block).
 std::vector<PsarcBlock> BlocksOf(const uint8_t* data, size_t length, int level, bool* ambiguous) {
   std::vector<PsarcBlock> blocks;
   for (size_t at = 0; at < length; at += kPsarcWriterBlockSize) {
@@ -102,9 +108,9 @@ std::vector<PsarcBlock> BlocksOf(const uint8_t* data, size_t length, int level, 
     block.bytes = Compress(data + at, piece, level);
     if (block.bytes.empty() || block.bytes.size() >= piece) {
       block.bytes.assign(data + at, data + at + piece);
-      // A short stored block that begins like a zlib stream would be inflated by a reader:
-      // such a piece is kept compressed even though that is not smaller, when it fits.
-      if (piece < kPsarcWriterBlockSize && LooksCompressed(block.bytes)) {
+      // A short stored block that a reader would inflate is kept compressed instead, even
+      // though that is not smaller, when it fits.
+      if (piece < kPsarcWriterBlockSize && ReadAsZlibStream(block.bytes)) {
         std::vector<uint8_t> packed = Compress(data + at, piece, 9);
         if (!packed.empty() && packed.size() < kPsarcWriterBlockSize) {
           block.bytes.swap(packed);
