@@ -2,6 +2,7 @@
 # Installs what the build and the tests need from Debian's packages. Cheap to repeat:
 # nothing is fetched when every package is already there.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build
@@ -9,7 +10,7 @@ packages=(
   wine wine32:i386
   g++-multilib zlib1g-dev:i386 libgtest-dev:i386 googletest
   clang libclang-rt-14-dev clang-format
-  valgrind libc6-dbg:i386 gnuplot-nox python3 libbenchmark-dev:i386
+  valgrind libc6-dbg:i386 gnuplot-nox python3 libbenchmark-dev:i386 libdeflate-dev:i386
 )
 
 missing=()
@@ -65,4 +66,51 @@ if [ "${#missing[@]}" -gt 0 ]; then
       exit 1
     fi
   fi
+fi
+
+# libdeflate for the Windows build. Debian has no mingw build of it, so the same version's
+# Debian source package (checked by apt against the signed index) goes into deps/, which
+# git ignores, and CMake builds it with the mingw compiler.
+deflate_version=$(dpkg-query -W -f='${Version}' libdeflate-dev:i386)
+deflate_upstream=${deflate_version#*:}
+deflate_upstream=${deflate_upstream%-*}
+deflate_dir=deps/libdeflate-$deflate_upstream
+src_list=/etc/apt/sources.list.d/varel-debian-src.sources
+fetch_deflate_source() {
+  (cd deps && apt-get source -qq --download-only "libdeflate=$deflate_version") >/dev/null 2>&1
+}
+enable_source_index() {
+  # The same archive and keyring as the system's own Debian entry.
+  local uri
+  uri=$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}' |
+    grep -m1 -v security || true)
+  {
+    echo "# Written by scripts/setup.sh: Debian's source index, for libdeflate's source package."
+    echo "Types: deb-src"
+    echo "URIs: ${uri:-http://deb.debian.org/debian}"
+    echo "Suites: bookworm"
+    echo "Components: main"
+    echo "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
+  } >"$src_list"
+  apt-get update -qq ||
+    echo "setup: some package lists could not be fetched; trying with what was fetched" >&2
+}
+if [ ! -f "$deflate_dir/libdeflate.h" ]; then
+  mkdir -p deps
+  if ! fetch_deflate_source; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "setup: libdeflate's source package is missing; run as root to fetch it" >&2
+      exit 1
+    fi
+    echo "setup: enabling Debian's source index ($src_list) for libdeflate's source package"
+    enable_source_index
+    if ! fetch_deflate_source; then
+      echo "setup: 'apt-get source --download-only libdeflate=$deflate_version' failed: Debian's" >&2
+      echo "setup: source index could not be fetched. Check the network to Debian's archive," >&2
+      echo "setup: wait a few minutes if a mirror is being updated, then run this script again." >&2
+      exit 1
+    fi
+  fi
+  tar -xzf "deps/libdeflate_$deflate_upstream.orig.tar.gz" -C deps
+  echo "setup: libdeflate $deflate_upstream source in $deflate_dir"
 fi
