@@ -64,8 +64,9 @@ Bytes DecodeWith(PkgLzResult (*decode)(const uint8_t*, size_t, uint8_t*, size_t)
   return out;
 }
 
-void ExpectRoundTrip(const Bytes& data, const std::string& what) {
-  const Bytes coded = EncodePkgLz(data.data(), data.size());
+void ExpectRoundTrip(const Bytes& data, const std::string& what,
+                     const PkgLzSettings& settings = PkgLzSettings()) {
+  const Bytes coded = EncodePkgLz(data.data(), data.size(), settings);
   ASSERT_GE(coded.size(), 12u) << what;
   EXPECT_EQ(le32(coded.data()), data.size()) << what << ": decodedLength";
   EXPECT_EQ(le32(coded.data() + 4), coded.size()) << what << ": endOffset";
@@ -131,6 +132,61 @@ TEST(PkgLzEncoder, EveryEscapeByteValue) {
     data.push_back(static_cast<uint8_t>(escape));
     ExpectRoundTrip(data, "escape " + std::to_string(escape) + " escaped");
   }
+}
+
+// Every parse and both match searches give streams both decoders turn back into the data,
+// and the optimal parse is never longer than the greedy or lazy one: over every distance it
+// is the fewest bytes the format can code the data in (for that escape byte).
+TEST(PkgLzEncoder, EveryParseRoundTripsAndTheOptimalOneIsShortest) {
+  const Bytes mixed = [] {
+    Bytes b = Words(3000, 8);
+    const Bytes r = Records(2000);
+    b.insert(b.end(), r.begin(), r.end());
+    b.insert(b.end(), 700, 0);
+    const Bytes w = Words(1500, 8);  // repeats the start, far beyond the window
+    b.insert(b.end(), w.begin(), w.end());
+    return b;
+  }();
+  const PkgLzParse parses[] = {PkgLzParse::kGreedy, PkgLzParse::kLazy, PkgLzParse::kOptimal};
+  for (const bool everyDistance : {false, true}) {
+    size_t sizes[3] = {};
+    for (int p = 0; p < 3; ++p) {
+      PkgLzSettings settings;
+      settings.parse = parses[p];
+      settings.everyDistance = everyDistance;
+      const std::string what =
+          "parse " + std::to_string(p) + (everyDistance ? ", every distance" : "");
+      ExpectRoundTrip(mixed, what, settings);
+      sizes[p] = EncodePkgLz(mixed.data(), mixed.size(), settings).size();
+    }
+    EXPECT_LE(sizes[2], sizes[0]) << everyDistance;
+    EXPECT_LE(sizes[2], sizes[1]) << everyDistance;
+  }
+  PkgLzSettings best;
+  best.everyDistance = true;
+  EXPECT_LE(EncodePkgLz(mixed.data(), mixed.size(), best).size(),
+            EncodePkgLz(mixed.data(), mixed.size()).size());
+}
+
+// Segments are coded one at a time: copies reach back across a segment's start, and the
+// joined pieces are one stream, whatever the segment size.
+TEST(PkgLzEncoder, SegmentsJoinIntoOneStream) {
+  Bytes data = Words(5000, 9);
+  const Bytes noise = Random(200, 10);
+  for (int i = 0; i < 30; ++i) data.insert(data.end(), noise.begin(), noise.end());
+  data.insert(data.end(), 1000, 0);
+  for (const size_t segment : {size_t{1}, size_t{100}, size_t{254}, size_t{4096}, size_t{0}}) {
+    PkgLzSettings settings;
+    settings.segmentBytes = segment;
+    ExpectRoundTrip(data, "segments of " + std::to_string(segment), settings);
+  }
+  PkgLzSettings small;
+  small.segmentBytes = 4096;
+  PkgLzSettings whole;
+  whole.segmentBytes = 0;
+  // Cutting a copy at every segment's end costs at most a token per segment.
+  EXPECT_LE(EncodePkgLz(data.data(), data.size(), small).size(),
+            EncodePkgLz(data.data(), data.size(), whole).size() + 3 * (data.size() / 4096 + 1));
 }
 
 TEST(PkgWriter, ContainerListsAndExtractsThroughThePlugin) {

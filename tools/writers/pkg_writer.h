@@ -28,10 +28,28 @@ struct PkgWriterOptions {
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error);
 
+// How the LZ encoder chooses its tokens. The writer uses the defaults; the other choices
+// exist to be measured against them.
+enum class PkgLzParse {
+  kGreedy,   // at each position the longest copy, where it is shorter than the literals
+  kLazy,     // the same, unless the next position starts a longer copy
+  kOptimal,  // the fewest coded bytes for the segment (a shortest path over its positions)
+};
+constexpr size_t kPkgLzDefaultSegmentBytes = 256 * 1024;
+struct PkgLzSettings {
+  PkgLzParse parse = PkgLzParse::kOptimal;
+  // Every distance from 1 to 254 is tried at every position, instead of the positions that
+  // share the next three bytes: slow, but finds every copy the format can express.
+  bool everyDistance = false;
+  // The plain bytes coded at a time (0: the whole entry at once); see pkg_lz_encoder.h.
+  size_t segmentBytes = kPkgLzDefaultSegmentBytes;
+};
+
 // The escape-byte LZ coding of one entry's bytes: the 12-byte header {decodedLength =
 // length, endOffset = the coded size, escape byte} and the tokens. The escape byte is the
 // least frequent byte value of the data (the lowest on ties); copies reach 1 to 254 bytes
 // back with counts up to 255, and runs of zeros are coded as distance-0 copies, which the
 // decoder's zeroed block turns into zeros. length must be below 2 GiB (WritePkg refuses
 // larger entries); data may be null when length is 0.
-std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length);
+std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length,
+                                 const PkgLzSettings& settings = PkgLzSettings());
