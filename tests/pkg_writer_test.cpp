@@ -225,6 +225,53 @@ TEST(PkgWriter, ContainerListsAndExtractsThroughThePlugin) {
   }
 }
 
+// Entries on the edges of segments, an incompressible one over several segments (whose
+// coding is written, then found no smaller and overwritten with its plain bytes), and many
+// small ones: the same container for every number of threads, each entry's stored bytes
+// being its whole coding (EncodePkgLz) or its plain bytes.
+TEST(PkgWriter, SameContainerForEveryNumberOfThreads) {
+  std::vector<ArchiveInput> inputs = {
+      {"empty", {}},
+      {"segment", Words(kPkgLzDefaultSegmentBytes, 11)},
+      {"noise", Random(3 * kPkgLzDefaultSegmentBytes + 5, 12)},
+      {"segments", Words(2 * kPkgLzDefaultSegmentBytes + 1, 13)},
+      {"exact", Records(65536)},
+  };
+  for (int i = 0; i < 40; ++i) inputs.push_back({"small/" + std::to_string(i), Words(i * 5, i)});
+  Bytes first;
+  for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+    PkgWriterOptions options;
+    options.jobs = jobs;
+    PackProgress last;
+    options.onProgress = [&](const PackProgress& p) { last = p; };
+    Bytes out;
+    std::string error;
+    ASSERT_TRUE(WritePkg(inputs, options, &out, &error)) << error;
+    EXPECT_EQ(last.entriesDone, inputs.size());
+    if (jobs == 1) {
+      first = out;
+    } else {
+      EXPECT_TRUE(out == first) << jobs << " jobs";
+    }
+  }
+  const HostListing l = ListArchive(first);
+  ASSERT_EQ(l.count, static_cast<int32_t>(inputs.size()));
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    const ArchiveEntry& e = l.entries[k];
+    const Bytes stored(first.begin() + static_cast<long>(e.offset),
+                       first.begin() + static_cast<long>(e.offset + e.packedSize));
+    const Bytes& data = inputs[k].data;
+    const Bytes coded = EncodePkgLz(data.data(), data.size());
+    if (coded.size() < data.size()) {
+      EXPECT_EQ(e.param, 1u) << inputs[k].name;
+      EXPECT_TRUE(stored == coded) << inputs[k].name;
+    } else {
+      EXPECT_EQ(e.param, 0u) << inputs[k].name;
+      EXPECT_TRUE(stored == data) << inputs[k].name;
+    }
+  }
+}
+
 TEST(PkgWriter, RefusesWhatTheFormatCannotHold) {
   struct Case {
     const char* what;

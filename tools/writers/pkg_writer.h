@@ -1,5 +1,8 @@
-// Writes PKG containers: an 8-byte header, the 80-byte directory entries, then each entry's
-// stored bytes, coded with the escape-byte LZ scheme where that makes them smaller.
+// Writes PKG containers. The layout: an 8-byte header {0, entry count}; one 80-byte
+// directory row per entry {name in 64 bytes, zero-padded; plain size; stored size; offset
+// from the container's start; compressed flag}; then each entry's stored bytes in entry
+// order: LZ-coded (a 12-byte header and the tokens) where that makes them smaller, or the
+// plain bytes.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "tools/writers/archive_input.h"
+#include "tools/writers/archive_stream.h"
 
 // The longest name a directory entry holds with its terminator.
 constexpr size_t kPkgMaxNameBytes = 63;
@@ -20,11 +24,26 @@ enum class PkgCompression {
 
 struct PkgWriterOptions {
   PkgCompression compression = PkgCompression::kAuto;
+  // Threads coding entries; every number gives the same container.
+  unsigned jobs = 1;
+  PackProgressFn onProgress;  // called after each piece written, when set
 };
 
-// Builds a whole container from the entries, in their order, into out. False, with error
-// saying why, for input the format cannot hold (no entries, a name over kPkgMaxNameBytes
-// bytes, an entry of 2 GiB or more, a container past 2 GiB).
+// What a PKG container holds: sizes and offsets are signed 32-bit, so entries below 2 GiB
+// in a container of at most 2 GiB - 1 bytes; names of kPkgMaxNameBytes bytes.
+ArchiveLimits PkgLimits();
+
+// Builds a container from the entries, in their order, into sink: the directory is
+// reserved, each entry's stored bytes are written behind it as they are coded, and the
+// directory is filled in last. An entry is coded in segments on the threads, and its escape
+// byte is chosen by a first read of the whole entry. False, with error saying why, for
+// input the format cannot hold (no entries, a name or an entry too large: checked before
+// anything is coded; a container that grows past 2 GiB), a read or write that fails, or
+// memory that runs out; sink then holds a partial container, which the caller discards.
+bool WritePkg(CEntrySource& entries, const PkgWriterOptions& options, CArchiveSink* sink,
+              std::string* error);
+
+// The same container, built in memory.
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error);
 
