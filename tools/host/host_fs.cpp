@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "tools/host/interrupt_cleanup.h"
+
 #if defined(_WIN32)
 #include "platform/win32_api.h"
 #else
@@ -238,15 +240,19 @@ bool COutputFile::Open(const std::string& folder, const std::string& name, std::
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath_ = JoinPath(folder, ".varel-" + std::to_string(ProcessNumber()) + "-" +
                                      std::to_string(g_tempCounter++) + ".tmp");
-    HANDLE h = CreateFileA(tempPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // Shared for deletion only, so that an interrupt can remove it while it is open.
+    HANDLE h = CreateFileA(tempPath_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(h);
+      watch_ = WatchTemporaryFile(tempPath_);
       return true;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   *error = finalPath_ + ": cannot create: " + ErrorText(GetLastError());
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
   return false;
 }
@@ -265,6 +271,56 @@ bool COutputFile::Write(const void* data, size_t n, std::string* error) {
     n -= wrote;
   }
   return true;
+}
+
+bool COutputFile::WriteAt(uint64_t offset, const void* data, size_t n, std::string* error) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+    *error = finalPath_ + ": cannot write: " + ErrorText(GetLastError());
+    Abandon();
+    return false;
+  }
+  return Write(data, n, error);
+}
+
+bool CInputFile::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Failure(path);
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool CInputFile::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error) {
+  *got = 0;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), at, nullptr, FILE_BEGIN)) {
+    *error = Failure(path_);
+    return false;
+  }
+  while (*got < n) {
+    DWORD read = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - *got, 1u << 24));
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), out + *got, want, &read, nullptr)) {
+      *error = Failure(path_);
+      return false;
+    }
+    if (read == 0) break;
+    *got += read;
+  }
+  return true;
+}
+
+void CInputFile::Close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
 }
 
 bool COutputFile::CloseHandleOnly(std::string* error) {
@@ -290,6 +346,8 @@ bool COutputFile::Commit(bool replace, std::string* error) {
     Abandon();
     return false;
   }
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
   return true;
 }
@@ -298,6 +356,8 @@ void COutputFile::Abandon() {
   std::string ignored;
   CloseHandleOnly(&ignored);
   if (!tempPath_.empty()) DeleteFileA(tempPath_.c_str());
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
 }
 
@@ -423,11 +483,14 @@ bool COutputFile::Open(const std::string& folder, const std::string& name, std::
         open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_LARGEFILE, 0666);
     if (fd >= 0) {
       handle_ = fd;
+      watch_ = WatchTemporaryFile(tempPath_);
       return true;
     }
     if (errno != EEXIST) break;
   }
   *error = finalPath_ + ": cannot create: " + std::strerror(errno);
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
   return false;
 }
@@ -447,6 +510,48 @@ bool COutputFile::Write(const void* data, size_t n, std::string* error) {
     n -= static_cast<size_t>(wrote);
   }
   return true;
+}
+
+bool COutputFile::WriteAt(uint64_t offset, const void* data, size_t n, std::string* error) {
+  if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    *error = finalPath_ + ": cannot write: " + std::strerror(errno);
+    Abandon();
+    return false;
+  }
+  return Write(data, n, error);
+}
+
+bool CInputFile::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+  if (fd < 0) {
+    *error = Failure(path);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool CInputFile::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error) {
+  *got = 0;
+  while (*got < n) {
+    const ssize_t read =
+        pread(static_cast<int>(handle_), out + *got, n - *got, static_cast<off_t>(offset + *got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) {
+      *error = Failure(path_);
+      return false;
+    }
+    if (read == 0) break;
+    *got += static_cast<size_t>(read);
+  }
+  return true;
+}
+
+void CInputFile::Close() {
+  if (handle_ != -1) close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 bool COutputFile::CloseHandleOnly(std::string* error) {
@@ -472,6 +577,8 @@ bool COutputFile::Commit(bool replace, std::string* error) {
   } else if (link(tempPath_.c_str(), finalPath_.c_str()) == 0) {
     // link() refuses an existing name, which rename() would silently replace.
     unlink(tempPath_.c_str());
+    UnwatchTemporaryFile(watch_);
+    watch_ = -1;
     tempPath_.clear();
     return true;
   } else if (errno == EEXIST) {
@@ -490,6 +597,8 @@ bool COutputFile::Commit(bool replace, std::string* error) {
     Abandon();
     return false;
   }
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
   return true;
 }
@@ -498,6 +607,8 @@ void COutputFile::Abandon() {
   std::string ignored;
   CloseHandleOnly(&ignored);
   if (!tempPath_.empty()) unlink(tempPath_.c_str());
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
 }
 

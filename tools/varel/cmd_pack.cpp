@@ -1,8 +1,8 @@
 // varel pack: builds a PSARC archive or a PKG container from files and folders with the
 // project's writers.
 #include <cstdio>
+#include <cstdlib>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -10,13 +10,15 @@
 #include "tools/host/host_fs.h"
 #include "tools/host/progress.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/pack_io.h"
+#include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] PATH...\n"
+    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [--quiet] PATH...\n"
     "\n"
     "Builds OUT from the files and folders named (folders with everything under them).\n"
     "Entry names are the paths as given, relative to DIR when -C is used, '/' separated:\n"
@@ -24,12 +26,14 @@ const char kUsage[] =
     "PSARC blocks are zlib-compressed (level 9) where that makes them smaller; PKG entries\n"
     "are LZ-coded where that makes them smaller.\n"
     "\n"
-    "  -C DIR        resolve PATHs in DIR\n"
-    "  --overwrite   replace OUT if it exists\n";
-
-// The host record holds 255 name bytes and a terminator.
-constexpr size_t kMaxListedName = 255;
-constexpr uint64_t kMaxEntryBytes = 0x80000000ull;
+    "The archive is written under a temporary name beside OUT and renamed when complete:\n"
+    "a failed or interrupted pack leaves nothing behind.\n"
+    "\n"
+    "  -C DIR         resolve PATHs in DIR\n"
+    "  --overwrite    replace OUT if it exists\n"
+    "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
+    "                 same for every N\n"
+    "  -q, --quiet    no progress line and no summary\n";
 
 struct Input {
   std::string name;  // inside the archive
@@ -105,137 +109,210 @@ bool Collect(const std::string& path, const std::string& name, const std::string
   return true;
 }
 
-}  // namespace
+// Prints one line on stderr: "varel pack: TEXT".
+void Problem(const std::string& text) { std::fprintf(stderr, "varel pack: %s\n", text.c_str()); }
 
-int RunPack(const Options&, const std::vector<std::string>& args) {
+struct PackRequest {
+  bool pkg = false;
+  std::string out;   // the archive
+  std::string base;  // -C DIR, or empty
+  bool overwrite = false;
+  bool quiet = false;
+  unsigned jobs = 1;
+  std::vector<std::string> paths;
+};
+
+// Reads the command line into request; false with the exit code when the command ends here
+// (help, or a usage error).
+bool ReadRequest(const std::vector<std::string>& args, PackRequest* request, int* exitCode) {
+  *exitCode = kExitUsage;
   if (WantsHelp(args)) {
     std::fputs(kUsage, stdout);
-    return kExitOk;
+    *exitCode = kExitOk;
+    return false;
   }
   ParsedArgs parsed;
-  if (!ParseArgs("pack", args, {{"-C", "--directory", true}, {nullptr, "--overwrite", false}},
+  if (!ParseArgs("pack", args,
+                 {{"-C", "--directory", true},
+                  {nullptr, "--overwrite", false},
+                  {"-j", "--jobs", true},
+                  {"-q", "--quiet", false}},
                  &parsed)) {
-    return kExitUsage;
+    return false;
   }
   if (parsed.positional.size() < 3) {
     std::fprintf(stderr, "varel pack: name a format, an output file and what to pack\n%s", kUsage);
-    return kExitUsage;
+    return false;
   }
-  const std::string format = parsed.positional[0];
-  const std::string out = parsed.positional[1];
+  const std::string& format = parsed.positional[0];
   if (format != "psarc" && format != "pkg") {
-    std::fprintf(stderr, "varel pack: unknown format '%s' (psarc or pkg)\n", format.c_str());
-    return kExitUsage;
+    Problem("unknown format '" + format + "' (psarc or pkg)");
+    return false;
   }
-  const bool pkg = format == "pkg";
-  const std::string base =
-      parsed.values.count("--directory") != 0 ? parsed.values["--directory"] : std::string();
-  const bool overwrite = parsed.Has("--overwrite");
-  const PathKind outKind = GetPathKind(out);
-  if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
-    std::fprintf(stderr, "varel pack: %s: exists and is not a file\n", out.c_str());
-    return kExitFailed;
+  request->pkg = format == "pkg";
+  request->out = parsed.positional[1];
+  request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
+  if (parsed.values.count("--directory") != 0) request->base = parsed.values["--directory"];
+  request->overwrite = parsed.Has("--overwrite");
+  request->quiet = parsed.Has("--quiet");
+  request->jobs = DefaultPackJobs();
+  if (parsed.values.count("--jobs") != 0) {
+    const std::string& text = parsed.values["--jobs"];
+    char* end = nullptr;
+    const unsigned long jobs = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || jobs < 1 || jobs > kMaxPackJobs) {
+      Problem("--jobs takes a number from 1 to " + std::to_string(kMaxPackJobs));
+      return false;
+    }
+    request->jobs = static_cast<unsigned>(jobs);
   }
-  if (outKind == PathKind::kFile && !overwrite) {
-    std::fprintf(stderr, "varel pack: %s: exists (use --overwrite to replace it)\n", out.c_str());
-    return kExitFailed;
-  }
-  if (!base.empty() && GetPathKind(base) != PathKind::kFolder) {
-    std::fprintf(stderr, "varel pack: %s: not a folder\n", base.c_str());
-    return kExitFailed;
-  }
+  return true;
+}
 
-  std::vector<Input> inputs;
+// What can be checked of OUT before anything is read: it is not a folder, replacing it was
+// asked for if it exists, and the folder it goes into exists.
+bool CheckOutputPath(const PackRequest& request) {
+  const PathKind kind = GetPathKind(request.out);
+  if (kind == PathKind::kFolder || kind == PathKind::kOther) {
+    Problem(request.out + ": exists and is not a file");
+    return false;
+  }
+  if (kind == PathKind::kFile && !request.overwrite) {
+    Problem(request.out + ": exists (use --overwrite to replace it)");
+    return false;
+  }
+  std::string folder;
+  std::string name;
+  SplitPath(request.out, &folder, &name);
+  if (!folder.empty() && GetPathKind(folder) != PathKind::kFolder) {
+    Problem(request.out + ": the folder " + folder + " does not exist");
+    return false;
+  }
+  if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
+    Problem(request.base + ": not a folder");
+    return false;
+  }
+  return true;
+}
+
+// The files the PATHs name, with their entry names, in archive order.
+bool PlanInputs(const PackRequest& request, std::vector<Input>* inputs) {
   std::string error;
-  for (size_t p = 2; p < parsed.positional.size(); ++p) {
-    const std::string& given = parsed.positional[p];
+  for (const std::string& given : request.paths) {
     std::string name;
     if (!NameOfPath(given, &name)) {
-      std::fprintf(stderr, "varel pack: %s: names with '..' cannot be stored; use -C\n",
-                   given.c_str());
-      return kExitFailed;
+      Problem(given + ": names with '..' cannot be stored; use -C");
+      return false;
     }
     if (IsAbsolutePath(given)) {
-      std::fprintf(stderr, "varel pack: %s: stored without its leading root as '%s'\n",
-                   given.c_str(), name.c_str());
+      Problem(given + ": stored without its leading root as '" + name + "'");
     }
-    const std::string path = IsAbsolutePath(given) || base.empty() ? given : JoinPath(base, given);
-    if (!Collect(path, name, out, &inputs, &error)) {
-      std::fprintf(stderr, "varel pack: %s\n", error.c_str());
-      return kExitFailed;
+    const std::string path =
+        IsAbsolutePath(given) || request.base.empty() ? given : JoinPath(request.base, given);
+    if (!Collect(path, name, request.out, inputs, &error)) {
+      Problem(error);
+      return false;
     }
   }
-  if (inputs.empty()) {
-    std::fprintf(stderr, "varel pack: no files to pack\n");
-    return kExitFailed;
+  if (inputs->empty()) {
+    Problem("no files to pack");
+    return false;
   }
+  return true;
+}
 
-  // Refuse what the format cannot hold before reading anything.
+// Every input exists, can be opened, and fits the format; no two share a name. Everything
+// wrong is reported, then the pack fails, before anything is compressed.
+bool CheckInputs(const ArchiveLimits& limits, const std::vector<Input>& planned,
+                 std::vector<PackInput>* inputs) {
   std::map<std::string, std::string> seen;
   int refused = 0;
-  for (const Input& in : inputs) {
-    uint64_t size = 0;
-    if (!GetFileSize(in.path, &size, &error)) {
-      std::fprintf(stderr, "varel pack: %s\n", error.c_str());
-      return kExitFailed;
-    }
-    const char* why = nullptr;
-    char text[96];
-    if (size >= kMaxEntryBytes) {
-      why = "2 GiB or more; an entry must be smaller";
-    } else if (pkg && in.name.size() > kPkgMaxNameBytes) {
-      std::snprintf(text, sizeof(text), "its name is %zu bytes; a PKG name holds at most %zu",
-                    in.name.size(), kPkgMaxNameBytes);
-      why = text;
-    } else if (in.name.size() > kMaxListedName) {
-      std::snprintf(text, sizeof(text), "its name is %zu bytes; at most %zu can be listed",
-                    in.name.size(), kMaxListedName);
-      why = text;
-    } else if (!pkg && in.name.find('\n') != std::string::npos) {
-      why = "its name holds a line break, which ends a name in the PSARC name list";
-    } else if (seen.count(in.name) != 0) {
-      std::fprintf(stderr, "varel pack: %s and %s both give the entry name '%s'\n",
-                   seen[in.name].c_str(), in.path.c_str(), PrintableName(in.name).c_str());
+  for (const Input& in : planned) {
+    std::string error;
+    PackInput checked{in.name, in.path, 0};
+    CInputFile file;
+    if (!GetFileSize(in.path, &checked.size, &error) || !file.Open(in.path, &error)) {
+      Problem(error);
       ++refused;
       continue;
     }
-    seen[in.name] = in.path;
-    if (why != nullptr) {
-      std::fprintf(stderr, "varel pack: %s: cannot be packed: %s\n", in.path.c_str(), why);
+    const std::string why = EntryRefusal(limits, in.name, checked.size);
+    if (!why.empty()) {
+      Problem(in.path + ": cannot be packed: " + why);
+      ++refused;
+    } else if (seen.count(in.name) != 0) {
+      Problem(seen[in.name] + " and " + in.path + " both give the entry name '" +
+              PrintableName(in.name) + "'");
       ++refused;
     }
+    seen.emplace(in.name, in.path);
+    inputs->push_back(checked);
   }
-  if (refused != 0) return kExitFailed;
+  return refused == 0;
+}
 
-  std::vector<ArchiveInput> entries;
+// Writes the archive into the temporary file and renames it into place.
+bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
+              COutputFile* output) {
   uint64_t total = 0;
-  try {
-    entries.resize(inputs.size());
-    for (size_t i = 0; i < inputs.size(); ++i) {
-      entries[i].name = inputs[i].name;
-      if (!ReadWholeFile(inputs[i].path, &entries[i].data, &error)) {
-        std::fprintf(stderr, "varel pack: %s\n", error.c_str());
-        return kExitFailed;
-      }
-      total += entries[i].data.size();
-    }
-    std::vector<uint8_t> archive;
-    const bool built = pkg ? WritePkg(entries, PkgWriterOptions(), &archive, &error)
-                           : WritePsarc(entries, PsarcWriterOptions(), &archive, &error);
-    if (!built) {
-      std::fprintf(stderr, "varel pack: %s: %s\n", out.c_str(), error.c_str());
-      return kExitFailed;
-    }
-    if (!WriteFileAtomically(out, archive.data(), archive.size(), overwrite, &error)) {
-      std::fprintf(stderr, "varel pack: %s\n", error.c_str());
-      return kExitFailed;
-    }
-    std::printf("packed %zu %s (%s) into %s (%s)\n", entries.size(),
-                entries.size() == 1 ? "file" : "files", FormatBytes(total).c_str(), out.c_str(),
-                FormatBytes(archive.size()).c_str());
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "varel pack: not enough memory to build %s\n", out.c_str());
+  for (const PackInput& in : inputs) total += in.size;
+  CProgress progress(StderrIsTerminal() && !request.quiet, inputs.size(), total);
+  const PackProgressFn onProgress = [&progress](const PackProgress& p) {
+    progress.Update(p.entriesDone, p.bytesDone);
+  };
+  CPackInputFiles source(inputs);
+  COutputFileSink sink(output);
+  std::string error;
+  bool built;
+  if (request.pkg) {
+    PkgWriterOptions options;
+    options.jobs = request.jobs;
+    options.onProgress = onProgress;
+    built = WritePkg(source, options, &sink, &error);
+  } else {
+    PsarcWriterOptions options;
+    options.jobs = request.jobs;
+    options.onProgress = onProgress;
+    built = WritePsarc(source, options, &sink, &error);
+  }
+  progress.Finish();
+  if (!built) {
+    Problem(request.out + ": " + error);
+    return false;
+  }
+  const uint64_t size = sink.end();
+  if (!output->Commit(request.overwrite, &error)) {
+    Problem(error);
+    return false;
+  }
+  if (!request.quiet) {
+    std::printf("packed %zu %s (%s) into %s (%s)\n", inputs.size(),
+                inputs.size() == 1 ? "file" : "files", FormatBytes(total).c_str(),
+                request.out.c_str(), FormatBytes(size).c_str());
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunPack(const Options&, const std::vector<std::string>& args) {
+  PackRequest request;
+  int exitCode = kExitOk;
+  if (!ReadRequest(args, &request, &exitCode)) return exitCode;
+  std::vector<Input> planned;
+  std::vector<PackInput> inputs;
+  if (!CheckOutputPath(request) || !PlanInputs(request, &planned) ||
+      !CheckInputs(request.pkg ? PkgLimits() : PsarcLimits(), planned, &inputs)) {
     return kExitFailed;
   }
-  return kExitOk;
+  std::string folder;
+  std::string name;
+  SplitPath(request.out, &folder, &name);
+  COutputFile output;
+  std::string error;
+  if (!output.Open(folder, name, &error)) {
+    Problem(error);
+    return kExitFailed;
+  }
+  return CarryOut(request, inputs, &output) ? kExitOk : kExitFailed;
 }
