@@ -173,16 +173,20 @@ void ChooseGreedy(const uint8_t* plain, size_t n, uint8_t escape, bool lazy,
 // of plain[i, n) is never cheaper than that of plain[i + 1, n) (drop the first literal, or
 // start the first copy one byte later), so cost never rises with i and the longest copy is
 // always the best copy. Two options per position remain: a literal, or the longest copy.
+// A copy reaches at most 255 positions ahead, so a ring of 256 costs is all that is kept.
 void ChooseOptimal(const uint8_t* plain, size_t n, uint8_t escape, std::vector<Match>* matches) {
+  static_assert(kPkgLzMaxCount < 256, "the ring holds every cost a copy can reach");
   std::vector<Match>& m = *matches;
-  std::vector<uint32_t> cost(n + 1, 0);
+  uint32_t cost[256];
+  cost[n & 255] = 0;
   for (size_t i = n; i-- > 0;) {
-    const uint32_t literal = LiteralCost(plain[i], escape) + cost[i + 1];
-    const uint32_t copy = m[i].length == 0 ? UINT32_MAX : kCopyTokenBytes + cost[i + m[i].length];
+    const uint32_t literal = LiteralCost(plain[i], escape) + cost[(i + 1) & 255];
+    const uint32_t copy =
+        m[i].length == 0 ? UINT32_MAX : kCopyTokenBytes + cost[(i + m[i].length) & 255];
     if (copy < literal) {
-      cost[i] = copy;
+      cost[i & 255] = copy;
     } else {
-      cost[i] = literal;
+      cost[i & 255] = literal;
       m[i].length = 0;
     }
   }
@@ -225,11 +229,23 @@ void EncodePkgLzSegment(const uint8_t* data, size_t start, size_t end, uint8_t e
   const size_t n = end - start;
   CMatchFinder finder(data, lo, end, settings.everyDistance);
   for (size_t pos = lo; pos < start; ++pos) finder.Insert(pos);
-  std::vector<Match> matches(n);
+  // Kept from segment to segment: every position below n is written before it is read.
+  static thread_local std::vector<Match> matches;
+  matches.resize(n);
   Match previous;
-  for (size_t i = 0; i < n; ++i) {
-    previous = matches[i] = finder.Find(start + i, previous);
-    finder.Insert(start + i);
+  for (size_t i = 0; i < n;) {
+    const Match m = finder.Find(start + i, previous);
+    matches[i] = m;
+    finder.Insert(start + i++);
+    previous = m;
+    if (settings.everyDistance || m.length < kGoodLength) continue;
+    // Inside a long copy no search is made: each position is given the same copy one byte
+    // shorter, which keeps the lengths dropping by one at a time.
+    for (uint8_t length = m.length - 1; length >= 1 && i < n; --length) {
+      previous.length = length;
+      matches[i] = previous;
+      finder.Insert(start + i++);
+    }
   }
   const uint8_t* plain = data + start;
   if (settings.parse == PkgLzParse::kOptimal) {
@@ -258,6 +274,7 @@ std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length,
   w.Le32(0);                              // endOffset, patched below
   w.U8(escape);
   w.Zeros(3);  // never read
+  w.bytes().reserve(kPkgLzHeaderBytes + length + length / 64 + 64);
   const size_t segment = settings.segmentBytes == 0 ? length : settings.segmentBytes;
   for (size_t at = 0; at < length; at += segment) {
     EncodePkgLzSegment(data, at, at + std::min(segment, length - at), escape, settings, &w.bytes());

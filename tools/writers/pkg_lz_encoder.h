@@ -19,6 +19,7 @@
 
 #include "tools/writers/pkg_writer.h"
 
+constexpr size_t kPkgLzHeaderBytes = 12;  // decodedLength, endOffset, escape, 3 unused
 constexpr size_t kPkgLzMaxDistance = 254;
 constexpr size_t kPkgLzMaxCount = 255;
 

@@ -17,7 +17,6 @@ constexpr size_t kDirEntryBytes = 80;
 constexpr size_t kNameField = 64;
 constexpr uint32_t kStored = 0;
 constexpr uint32_t kLz = 1;
-constexpr size_t kLzHeaderBytes = 12;
 constexpr size_t kSegment = kPkgLzDefaultSegmentBytes;
 constexpr size_t kChunkBytes = size_t{1} << 20;  // read at a time to count or to store
 
@@ -26,6 +25,7 @@ class CPkgPiece : public CPackTask {
  public:
   void Run() override {
     if (!coded) return;
+    tokens.reserve(plainBytes + plainBytes / 64 + 64);
     EncodePkgLzSegment(input.data(), start, input.size(), escape, PkgLzSettings(), &tokens);
     std::vector<uint8_t>().swap(input);
   }
@@ -183,7 +183,7 @@ bool CPkgStream::Consume(CPkgPiece& piece) {
   DirectoryRow& row = rows_[piece.entry];
   if (piece.first) {
     row.offset = dataEnd_;
-    row.written = piece.coded ? kLzHeaderBytes : 0;
+    row.written = piece.coded ? kPkgLzHeaderBytes : 0;
   }
   // The pieces of an entry given up that were already handed out are dropped.
   if (row.givenUp) return true;
