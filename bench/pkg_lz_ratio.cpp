@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/bench_data.h"
+#include "tools/host/host_fs.h"
 #include "tools/writers/pkg_lz_encoder.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
@@ -37,17 +38,6 @@ const Variant kVariants[] = {
     {"optimal, every distance", PkgLzParse::kOptimal, true, false},
     {"optimal, every distance, one segment (the format's best)", PkgLzParse::kOptimal, true, true},
 };
-
-bool ReadFile(const char* path, Bytes* out) {
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
-    out->insert(out->end(), buffer, buffer + n);
-  std::fclose(f);
-  return true;
-}
 
 double Percent(size_t part, size_t whole) { return whole == 0 ? 0 : 100.0 * part / whole; }
 
@@ -87,8 +77,9 @@ int main(int argc, char** argv) {
       continue;
     }
     Bytes data;
-    if (!ReadFile(argv[i], &data)) {
-      std::fprintf(stderr, "varel_pkg_lz_ratio: cannot read %s\n", argv[i]);
+    std::string error;
+    if (!ReadWholeFile(argv[i], &data, &error)) {
+      std::fprintf(stderr, "varel_pkg_lz_ratio: %s\n", error.c_str());
       return 1;
     }
     Report(argv[i], data);

@@ -35,6 +35,24 @@ bool CMemoryEntries::Read(size_t index, uint64_t offset, uint8_t* out, size_t n,
   return true;
 }
 
+bool WriteInMemory(const StreamWriteFn& write, const std::vector<ArchiveInput>& entries,
+                   std::vector<uint8_t>* out, std::string* error) {
+  CMemoryEntries source(entries);
+  CMemorySink sink;
+  if (!write(source, &sink, error)) return false;
+  out->swap(sink.bytes());
+  return true;
+}
+
+bool WriteCaught(const std::function<bool()>& write, std::string* error) {
+  try {
+    return write();
+  } catch (const std::bad_alloc&) {
+    *error = "not enough memory to build the archive";
+    return false;
+  }
+}
+
 namespace {
 
 std::string Printable(unsigned char c) {

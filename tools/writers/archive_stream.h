@@ -56,6 +56,15 @@ class CMemoryEntries : public CEntrySource {
   const std::vector<ArchiveInput>& entries_;
 };
 
+// Runs write, a streaming writer, from entries in memory into out: the in-memory entry
+// points of the writers. Memory that runs out inside write makes it fail with a message.
+typedef std::function<bool(CEntrySource& source, CArchiveSink* sink, std::string* error)>
+    StreamWriteFn;
+bool WriteInMemory(const StreamWriteFn& write, const std::vector<ArchiveInput>& entries,
+                   std::vector<uint8_t>* out, std::string* error);
+// Calls write, turning memory that runs out into a failure that says so.
+bool WriteCaught(const std::function<bool()>& write, std::string* error);
+
 // What a format holds, so that a packer can refuse entries before compressing any.
 struct ArchiveLimits {
   const char* format;     // "PSARC", "PKG"

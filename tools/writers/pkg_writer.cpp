@@ -243,19 +243,13 @@ ArchiveLimits PkgLimits() { return ArchiveLimits{"PKG", kLimit + 1, kPkgMaxNameB
 bool WritePkg(CEntrySource& entries, const PkgWriterOptions& options, CArchiveSink* sink,
               std::string* error) {
   CPkgStream stream(entries, options, sink, error);
-  try {
-    return stream.Check() && stream.Write();
-  } catch (const std::bad_alloc&) {
-    *error = "not enough memory to build the container";
-    return false;
-  }
+  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
 }
 
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error) {
-  CMemoryEntries source(entries);
-  CMemorySink sink;
-  if (!WritePkg(source, options, &sink, error)) return false;
-  out->swap(sink.bytes());
-  return true;
+  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
+    return WritePkg(s, options, k, e);
+  };
+  return WriteInMemory(write, entries, out, error);
 }

@@ -353,19 +353,13 @@ bool CPsarcStream::Write() {
 bool WritePsarc(CEntrySource& entries, const PsarcWriterOptions& options, CArchiveSink* sink,
                 std::string* error) {
   CPsarcStream stream(entries, options, sink, error);
-  try {
-    return stream.Check() && stream.Write();
-  } catch (const std::bad_alloc&) {
-    *error = "not enough memory to build the archive";
-    return false;
-  }
+  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
 }
 
 bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
                 std::vector<uint8_t>* out, std::string* error) {
-  CMemoryEntries source(entries);
-  CMemorySink sink;
-  if (!WritePsarc(source, options, &sink, error)) return false;
-  out->swap(sink.bytes());
-  return true;
+  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
+    return WritePsarc(s, options, k, e);
+  };
+  return WriteInMemory(write, entries, out, error);
 }
