@@ -25,9 +25,9 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// Files on the edges of blocks (64 KiB), of the pieces handed to threads (256 KiB) and of
-// nothing at all, and many small ones. Collected in this order by varel (names sorted in
-// each folder) and by the map.
+// Files on the edges of blocks and of the pieces handed to threads (64 KiB), files of
+// several pieces and of nothing at all, and many small ones. Collected in this order by varel
+// (names sorted in each folder) and by the map.
 FileTree EdgeTree() {
   FileTree t;
   t["empty"] = Bytes();

@@ -92,4 +92,9 @@ unsigned DefaultPackJobs() {
   return std::min(std::max(cores, 1u), kMaxPackJobs);
 }
 
-size_t PackWindow(unsigned jobs) { return 2 * static_cast<size_t>(std::max(jobs, 1u)) + 2; }
+size_t PackWindow(unsigned jobs) {
+  // A task running on every thread and about as many waiting (up to four), so that no
+  // thread waits while the packing thread writes.
+  jobs = std::max(jobs, 1u);
+  return size_t{jobs} + std::min(jobs, 4u) + 2;
+}

@@ -54,7 +54,7 @@ enum class PkgLzParse {
   kLazy,     // the same, unless the next position starts a longer copy
   kOptimal,  // the fewest coded bytes for the segment (a shortest path over its positions)
 };
-constexpr size_t kPkgLzDefaultSegmentBytes = 256 * 1024;
+constexpr size_t kPkgLzDefaultSegmentBytes = 64 * 1024;
 struct PkgLzSettings {
   PkgLzParse parse = PkgLzParse::kOptimal;
   // Every distance from 1 to 254 is tried at every position, instead of the positions that

@@ -18,8 +18,9 @@ constexpr uint32_t kBlockValueBytes = 2;
 constexpr uint64_t kMaxEntrySize = 0x80000000ull;  // the reader walks sizes below 2 GiB
 constexpr size_t kMaxNameBytes = 255;              // what a listing's record gives back
 constexpr uint64_t kMax40 = 0xFFFFFFFFFFull;
-// Blocks compressed per task: enough work to outweigh handing it to a thread.
-constexpr size_t kPieceBlocks = 4;
+// Blocks compressed per task. One block takes milliseconds at level 9, far more than
+// handing it to a thread costs, and one-block pieces keep the bytes in flight small.
+constexpr size_t kPieceBlocks = 1;
 constexpr size_t kPieceBytes = kPieceBlocks * kPsarcWriterBlockSize;
 
 uint32_t Rotl(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
