@@ -14,7 +14,7 @@
 #include "host/byte_order.h"
 #include "pkg/pkg.h"
 #include "platform/win32_api.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/plugin_loader.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 

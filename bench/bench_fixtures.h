@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/host_records.h"
-#include "tools/host/host_file.h"
+#include "tools/varel_host/host_file.h"
 
 // Bytes written to a temporary file and opened for reading with CreateFileA; the file is
 // removed with the object.

@@ -7,9 +7,9 @@
 
 #include "platform/win32_api.h"
 #include "tests/support/test_support.h"
-#include "tools/host/entry_names.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/progress.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/progress.h"
 
 namespace {
 

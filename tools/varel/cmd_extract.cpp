@@ -9,9 +9,9 @@
 #include <io.h>
 #endif
 
-#include "tools/host/entry_names.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/progress.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/progress.h"
 #include "tools/varel/commands.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/host_file.h"
+#include "tools/varel_host/host_file.h"
 #include "tools/varel/commands.h"
 
 namespace {

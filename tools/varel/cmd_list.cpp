@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/entry_names.h"
-#include "tools/host/progress.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/progress.h"
 #include "tools/varel/commands.h"
 
 namespace {

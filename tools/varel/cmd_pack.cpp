@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/entry_names.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/progress.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/progress.h"
 #include "tools/varel/commands.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"

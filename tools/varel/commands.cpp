@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/host/entry_names.h"
+#include "tools/varel_host/entry_names.h"
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {

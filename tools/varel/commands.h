@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/host_archive.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/host_archive.h"
+#include "tools/varel_host/plugin_loader.h"
 
 // Exit codes scripts can rely on.
 constexpr int kExitOk = 0;

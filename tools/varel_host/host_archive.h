@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "host/host_records.h"
-#include "tools/host/host_file.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/host_file.h"
+#include "tools/varel_host/plugin_loader.h"
 
 class CHostArchive {
  public:

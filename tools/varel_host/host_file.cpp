@@ -1,4 +1,4 @@
-#include "tools/host/host_file.h"
+#include "tools/varel_host/host_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "tools/host/host_fs.h"
+#include "tools/varel_host/host_fs.h"
 
 #include <algorithm>
 #include <atomic>

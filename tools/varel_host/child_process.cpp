@@ -1,4 +1,4 @@
-#include "tools/host/child_process.h"
+#include "tools/varel_host/child_process.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/host/entry_names.h"
+#include "tools/varel_host/entry_names.h"
 
 #include <algorithm>
 #include <cstdio>

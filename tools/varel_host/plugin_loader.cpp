@@ -1,4 +1,4 @@
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/plugin_loader.h"
 
 #if defined(_WIN32)
 #include "platform/win32_api.h"

@@ -1,4 +1,4 @@
-#include "tools/host/host_archive.h"
+#include "tools/varel_host/host_archive.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/host/progress.h"
+#include "tools/varel_host/progress.h"
 
 #include <cstdio>
 
