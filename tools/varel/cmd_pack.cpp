@@ -170,6 +170,82 @@ bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<Archive
   return ok;
 }
 
+struct PackRequest {
+  bool pkg = false;
+  std::string out;
+  std::string base;  // -C DIR, or empty
+  bool overwrite = false;
+  std::vector<std::string> paths;
+};
+
+// Reads pack's arguments; false (after saying why) on a usage error.
+bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
+  ParsedArgs parsed;
+  if (!ParseArgs("pack", args, {{"-C", "--directory", true}, {nullptr, "--overwrite", false}},
+                 &parsed)) {
+    return false;
+  }
+  if (parsed.positional.size() < 3) {
+    Report("pack", std::string("name a format, an output file and what to pack\n") + kUsage);
+    return false;
+  }
+  const std::string& format = parsed.positional[0];
+  if (format != "psarc" && format != "pkg") {
+    Report("pack", "unknown format " + Quoted(format) + " (psarc or pkg)");
+    return false;
+  }
+  request->pkg = format == "pkg";
+  request->out = parsed.positional[1];
+  request->base = parsed.values.count("--directory") != 0 ? parsed.values["--directory"] : "";
+  request->overwrite = parsed.Has("--overwrite");
+  request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
+  return true;
+}
+
+// OUT may be written and -C names a folder; false after saying why.
+bool CheckPlaces(const PackRequest& request) {
+  const PathKind outKind = GetPathKind(request.out);
+  if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
+    Report("pack", request.out + ": exists and is not a file");
+    return false;
+  }
+  if (outKind == PathKind::kFile && !request.overwrite) {
+    Report("pack", request.out + ": exists (use --overwrite to replace it)");
+    return false;
+  }
+  if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
+    Report("pack", request.base + ": not a folder");
+    return false;
+  }
+  return true;
+}
+
+// The files the PATHs name, with their entry names; false after saying why.
+bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
+  for (const std::string& given : request.paths) {
+    std::string name;
+    if (!NameOfPath(given, &name)) {
+      Report("pack", given + ": names with '..' cannot be stored; use -C");
+      return false;
+    }
+    const bool absolute = IsAbsolutePath(given);
+    if (absolute) Report("pack", given + ": stored without its leading root as " + Quoted(name));
+    const std::string path = absolute || request.base.empty() ? given
+                             : given == "."                   ? request.base
+                                                              : JoinPath(request.base, given);
+    std::string error;
+    if (!Collect(path, name, request.out, inputs, &error)) {
+      Report("pack", error);
+      return false;
+    }
+  }
+  if (inputs->empty()) {
+    Report("pack", "no files to pack");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunPack(const Options&, const std::vector<std::string>& args) {
@@ -177,63 +253,14 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
     Print(kUsage);
     return kExitOk;
   }
-  ParsedArgs parsed;
-  if (!ParseArgs("pack", args, {{"-C", "--directory", true}, {nullptr, "--overwrite", false}},
-                 &parsed)) {
-    return kExitUsage;
-  }
-  if (parsed.positional.size() < 3) {
-    Report("pack", std::string("name a format, an output file and what to pack\n") + kUsage);
-    return kExitUsage;
-  }
-  const std::string format = parsed.positional[0];
-  const std::string out = parsed.positional[1];
-  if (format != "psarc" && format != "pkg") {
-    Report("pack", "unknown format " + Quoted(format) + " (psarc or pkg)");
-    return kExitUsage;
-  }
-  const bool pkg = format == "pkg";
-  const std::string base =
-      parsed.values.count("--directory") != 0 ? parsed.values["--directory"] : std::string();
-  const bool overwrite = parsed.Has("--overwrite");
-  const PathKind outKind = GetPathKind(out);
-  if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
-    Report("pack", out + ": exists and is not a file");
-    return kExitFailed;
-  }
-  if (outKind == PathKind::kFile && !overwrite) {
-    Report("pack", out + ": exists (use --overwrite to replace it)");
-    return kExitFailed;
-  }
-  if (!base.empty() && GetPathKind(base) != PathKind::kFolder) {
-    Report("pack", base + ": not a folder");
-    return kExitFailed;
-  }
-
+  PackRequest request;
+  if (!ParsePack(args, &request)) return kExitUsage;
   std::vector<Input> inputs;
+  if (!CheckPlaces(request) || !CollectInputs(request, &inputs)) return kExitFailed;
+  const bool pkg = request.pkg;
+  const std::string& out = request.out;
+  const bool overwrite = request.overwrite;
   std::string error;
-  for (size_t p = 2; p < parsed.positional.size(); ++p) {
-    const std::string& given = parsed.positional[p];
-    std::string name;
-    if (!NameOfPath(given, &name)) {
-      Report("pack", given + ": names with '..' cannot be stored; use -C");
-      return kExitFailed;
-    }
-    if (IsAbsolutePath(given)) {
-      Report("pack", given + ": stored without its leading root as " + Quoted(name));
-    }
-    const std::string path = IsAbsolutePath(given) || base.empty() ? given
-                             : given == "."                        ? base
-                                                                   : JoinPath(base, given);
-    if (!Collect(path, name, out, &inputs, &error)) {
-      Report("pack", error);
-      return kExitFailed;
-    }
-  }
-  if (inputs.empty()) {
-    Report("pack", "no files to pack");
-    return kExitFailed;
-  }
 
   std::vector<ArchiveInput> entries;
   uint64_t total = 0;
