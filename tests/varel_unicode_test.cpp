@@ -191,21 +191,4 @@ TEST_F(VarelRun, NamesWindowsCannotHoldAreRenamedThere) {
   EXPECT_EQ(names, expected) << Describe(r);
 }
 
-// Run with the cp932 tests (LC_ALL=ja_JP.UTF-8): double-byte names become their characters.
-class VarelRunCp932 : public VarelRun {};
-
-TEST_F(VarelRunCp932, DoubleByteNamesExtractAsTheirCharacters) {
-  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932";
-  std::string error;
-  if (!MakeFolder(At("\xE6\x97\xA5"), &error)) {
-    GTEST_SKIP() << "this system's locale holds no Unicode file names: " << error;
-  }
-  // 0x83 0x5C is katakana SO, whose trail byte is '\\': no separator.
-  WriteFile("j.pkg", HandBuiltPkg({{"\x93\xFA\x96\x7B/\x83\x5C.txt", BytesOf("so")}}));
-  const ProcessResult r = Varel({"extract", "j.pkg", "-o", "out"});
-  EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_EQ(ReadFile("out/\xE6\x97\xA5\xE6\x9C\xAC/\xE3\x82\xBD.txt"), BytesOf("so"))
-      << Describe(r);
-}
-
 }  // namespace

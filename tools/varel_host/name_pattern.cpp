@@ -60,15 +60,17 @@ CNamePattern::CNamePattern(const std::string& pattern, bool ignoreCase) : ignore
   }
 }
 
-bool CNamePattern::ItemMatches(const Item& item, uint32_t c) const {
+bool CNamePattern::ItemMatches(const Item& item, const Characters& name, size_t s) const {
   switch (item.kind) {
     case Kind::kAny: return true;
-    case Kind::kChar: return item.c == (ignoreCase_ ? UpperCase(c) : c);
+    case Kind::kChar: return item.c == (ignoreCase_ ? name.upper[s] : name.exact[s]);
     case Kind::kSet: {
-      const uint32_t forms[3] = {c, ignoreCase_ ? UpperCase(c) : c, ignoreCase_ ? LowerCase(c) : c};
+      const size_t forms = ignoreCase_ ? 3 : 1;
+      const uint32_t form[3] = {name.exact[s], forms == 3 ? name.upper[s] : 0,
+                                forms == 3 ? name.lower[s] : 0};
       bool in = false;
       for (const auto& r : item.ranges) {
-        for (uint32_t f : forms) in = in || (f >= r.first && f <= r.second);
+        for (size_t k = 0; k < forms; ++k) in = in || (form[k] >= r.first && form[k] <= r.second);
       }
       return in != item.negated;
     }
@@ -83,7 +85,14 @@ bool CNamePattern::Matches(const std::string& name) const {
 }
 
 bool CNamePattern::Matches(const std::string& text, size_t* steps) const {
-  const std::vector<uint32_t> name = MatchedCharacters(text);
+  Characters name;
+  name.exact = MatchedCharacters(text);
+  if (ignoreCase_) {
+    for (uint32_t c : name.exact) {
+      name.upper.push_back(UpperCase(c));
+      name.lower.push_back(LowerCase(c));
+    }
+  }
   *steps = 0;
   size_t p = 0;
   size_t s = 0;
@@ -93,7 +102,7 @@ bool CNamePattern::Matches(const std::string& text, size_t* steps) const {
   // later one can take too.
   size_t afterStar = items_.size() + 1;  // none yet
   size_t starEnd = 0;
-  while (s < name.size()) {
+  while (s < name.exact.size()) {
     ++*steps;
     if (p < items_.size()) {
       const Item& item = items_[p];
@@ -102,7 +111,7 @@ bool CNamePattern::Matches(const std::string& text, size_t* steps) const {
         starEnd = s;
         continue;
       }
-      if (ItemMatches(item, name[s])) {
+      if (ItemMatches(item, name, s)) {
         ++p;
         ++s;
         continue;

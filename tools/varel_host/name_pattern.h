@@ -30,7 +30,14 @@ class CNamePattern {
     bool negated;                                       // kSet: "[!...]"
     std::vector<std::pair<uint32_t, uint32_t>> ranges;  // kSet: first and last, inclusive
   };
-  bool ItemMatches(const Item& item, uint32_t c) const;
+  // A name's characters as compared: as they are, and in upper and lower case when case
+  // is ignored (each mapped once, however often the matcher looks at it).
+  struct Characters {
+    std::vector<uint32_t> exact;
+    std::vector<uint32_t> upper;
+    std::vector<uint32_t> lower;
+  };
+  bool ItemMatches(const Item& item, const Characters& name, size_t s) const;
   std::vector<Item> items_;
   bool ignoreCase_;
 };

@@ -1,5 +1,7 @@
 #include "tools/varel_host/unicode_text.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsTrail(uint8_t b) { return (b & 0xC0) == 0x80; }
@@ -109,7 +111,11 @@ std::string Utf8FromWide(const WCHAR* text, size_t n) {
 }
 
 std::string Utf8FromAnsi(const std::string& bytes) {
-  if (bytes.empty()) return bytes;
+  // ASCII is itself in every ANSI code page.
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char b) { return static_cast<uint8_t>(b) < 0x80; })) {
+    return bytes;
+  }
   const int n = static_cast<int>(bytes.size());
   const int wide = MultiByteToWideChar(CP_ACP, 0, bytes.data(), n, nullptr, 0);
   if (wide <= 0) {
