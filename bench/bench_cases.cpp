@@ -10,10 +10,10 @@
 
 #include "bench/bench_data.h"
 #include "bench/bench_fixtures.h"
-#include "bench/pkg_lz_reference.h"
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "platform/win32_api.h"
+#include "reference/reference.h"
 #include "tools/host/plugin_loader.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"

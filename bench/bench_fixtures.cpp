@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "bench/bench_data.h"
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "platform/win32_api.h"
 #include "tools/writers/byte_writer.h"
 

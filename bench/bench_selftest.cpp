@@ -10,7 +10,7 @@
 #include "bench/bench_cases.h"
 #include "bench/bench_data.h"
 #include "bench/bench_fixtures.h"
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {

@@ -22,8 +22,8 @@
 // clips the copy, with every byte from the output position on zero, as in the definition.
 #include <cstring>
 
-#include "host/byte_order.h"
-#include "host/byte_scan.h"
+#include "bytes/byte_order.h"
+#include "bytes/byte_scan.h"
 #include "pkg/pkg.h"
 
 static_assert(kPkgLzMaxTokenOutput < kPkgLzMargin,
@@ -227,23 +227,23 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
                      static_cast<size_t>(in_next - in_begin)};
 }
 
-int32_t PkgGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
-  const uint32_t plainSize = static_cast<uint32_t>(entry->size);
-  const uint64_t capacity = static_cast<uint64_t>(plainSize) + kPkgLzMargin;
-  CGlobalHandleMemory block;
-  // Alloc refuses a capacity beyond 32 bits, so the block's size is never wrapped.
-  if (block.Alloc(capacity) == nullptr) return kResultNoMemory;
-  auto* out = static_cast<uint8_t*>(block.Lock());
-  if (out == nullptr) return kResultNoMemory;
+bool PkgTakes(const ArchiveEntry& entry) { return entry.param == kPkgCompressedLz; }
+
+bool PkgBlockSize(const ArchiveEntry& entry, uint32_t* size) {
+  const uint64_t capacity = static_cast<uint64_t>(static_cast<uint32_t>(entry.size)) + kPkgLzMargin;
+  *size = static_cast<uint32_t>(capacity);
+  return capacity <= UINT32_MAX;
+}
+
+int32_t PkgDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* out,
+                  uint32_t capacity) {
   // The host hands in packedSize stored bytes. A sign-extended value no host could have
   // handed in is cut to the address space above `stored`, so no pointer formed wraps.
   size_t inLength = 0;
   if (stored != nullptr) {
     const uint64_t room = SIZE_MAX - reinterpret_cast<uintptr_t>(stored);
-    inLength = static_cast<size_t>(entry->packedSize < room ? entry->packedSize : room);
+    inLength = static_cast<size_t>(entry.packedSize < room ? entry.packedSize : room);
   }
-  (void)DecodePkgLz(stored, inLength, out, static_cast<size_t>(capacity));  // never fails
-  *contents = block.Detach();
-  entry->size = plainSize;
+  (void)DecodePkgLz(stored, inLength, out, capacity);  // never fails
   return kResultOk;
 }

@@ -7,9 +7,10 @@
 #include <memory>
 #include <random>
 
-#include "bench/pkg_lz_reference.h"
+#include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "platform/platform_testing.h"
+#include "reference/reference.h"
 #include "tests/support/test_support.h"
 #include "tools/writers/byte_writer.h"
 #include "tools/writers/pkg_writer.h"
