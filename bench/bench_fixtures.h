@@ -49,7 +49,7 @@ void InflateBlocks(const uint8_t* stored, const std::vector<EntryBlock>& blocks,
 // A PSARC archive whose table of contents lists `entries` entries, entry 0 being the
 // manifest of their names. Sizes are spread log-uniformly from 1 byte to 8 MiB; the stored
 // bytes of entries 1 onward are not written, since a listing never reads them (their
-// offsets point where a packer would have put them). manifestLength receives the manifest's
+// offsets point where the writer would put them). manifestLength receives the manifest's
 // plain size.
 std::vector<uint8_t> BuildListingPsarc(uint32_t entries, uint64_t* manifestLength);
 

@@ -54,8 +54,8 @@ PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
 PLATFORM_API void PlatformSetAnsiCodePage(UINT codePage) { forcedCodePage = codePage; }
 
 PLATFORM_API void* PlatformHeapAlloc(size_t bytes) {
-  // No 32-bit process gets 2 GiB in one block; refuse it here as the Windows heap does,
-  // rather than ask the C library (or a sanitizer's allocator) for it.
+  // No 32-bit process gets 2 GiB in one block: such a request is refused here rather than
+  // asked of the C library (or a sanitizer's allocator).
   if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
   void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (p != nullptr) ++liveHeap;
@@ -172,7 +172,8 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
 
 namespace {
 
-// The code page a locale name selects, as Wine maps the Unix locale to the ANSI code page.
+// The ANSI code page of the locale: the double-byte code page of the four locales that have
+// one, 1252 for every other.
 UINT CodePageFromLocale() {
   const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
   const char* locale = nullptr;

@@ -96,8 +96,8 @@ class CHostBytes : public CStoredBytes {
 // for. Returns the bytes it contributes, or -1 when the block is to be copied as plain
 // bytes instead (zlib's partial output undone, so the copy lands on zeros).
 //
-// A block whose stored length equals its plain bytes is how a packer stores a block that
-// compressing did not shrink; its bytes may still look like a zlib stream (a stored .z
+// A block whose stored length equals its plain bytes is a block kept plain because
+// compressing did not shrink it; its bytes may still look like a zlib stream (a stored .z
 // file, or plain bytes beginning 0x78 0xDA by chance). Such a block is inflated only when
 // zlib ends the stream exactly there: stream end, every stored byte used, every plain byte
 // produced. Any other block keeps the rule for compressed blocks: 0x78 0xDA keeps what

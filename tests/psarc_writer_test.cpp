@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(PsarcWriter, LaysOutHeaderTablesAndBlocksAsCommonPackersDo) {
+TEST(PsarcWriter, LaysOutHeaderDigestedTocBlockValuesAndBlocks) {
   const Bytes text = TextBytes(65536 + 100);
   const Bytes noise = NoiseBytes(65536 + 100, 1);
   const Bytes archive = PackPsarc({{"t", text}, {"n", noise}});
