@@ -21,11 +21,6 @@ namespace {
 
 constexpr UINT kBlockFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench: %s\n", what.c_str());
-  std::exit(2);
-}
-
 bool Selected(const BenchOptions& options, const std::string& name) {
   return options.filter.empty() || name.find(options.filter) != std::string::npos;
 }
@@ -56,7 +51,7 @@ std::shared_ptr<ListedArchive> ListThroughPlugin(std::vector<uint8_t> bytes) {
   HGLOBAL block = nullptr;
   int32_t count = 0;
   if (BenchPlugin().GetArchiveInfo(a->file->source(), &block, &count) != kResultOk || count <= 0) {
-    Fail("the plug-in did not list a benchmark archive");
+    BenchFail("the plug-in did not list a benchmark archive");
   }
   const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
   a->records.assign(records, records + count);
@@ -80,10 +75,10 @@ void ReferenceDecode(const std::vector<uint8_t>& stored, uint8_t* out, size_t ca
 }
 
 void CheckPkgEntry(const EntryFixture& f, const std::vector<uint8_t>& plain) {
-  if (f.record.param != kPkgCompressedLz) Fail("the writer stored a PKG entry plainly");
+  if (f.record.param != kPkgCompressedLz) BenchFail("the writer stored a PKG entry plainly");
   std::vector<uint8_t> out(plain.size() + kPkgLzMargin, 0);
   ReferenceDecode(f.stored, out.data(), out.size());
-  if (!std::equal(plain.begin(), plain.end(), out.begin())) Fail("the reference differs");
+  if (!std::equal(plain.begin(), plain.end(), out.begin())) BenchFail("the reference differs");
 }
 
 std::shared_ptr<EntryFixture> Fixture(const ListedArchive& a, const ArchiveInput& in, bool psarc) {
@@ -92,9 +87,10 @@ std::shared_ptr<EntryFixture> Fixture(const ListedArchive& a, const ArchiveInput
   for (const ArchiveEntry& e : a.records) {
     if (in.name == e.name) found = &e;
   }
-  if (found == nullptr) Fail("no entry named " + in.name + " in a benchmark archive");
+  if (found == nullptr) BenchFail("no entry named " + in.name + " in a benchmark archive");
   f->record = *found;
-  if (f->record.offset + f->record.packedSize > a.bytes.size()) Fail("an entry runs past its end");
+  if (f->record.offset + f->record.packedSize > a.bytes.size())
+    BenchFail("an entry runs past its end");
   const uint8_t* p = a.bytes.data() + f->record.offset;
   f->stored.assign(p, p + f->record.packedSize);
   f->size = in.data.size();
@@ -102,14 +98,14 @@ std::shared_ptr<EntryFixture> Fixture(const ListedArchive& a, const ArchiveInput
   ArchiveEntry entry = f->record;
   HGLOBAL block = nullptr;
   if (BenchPlugin().GetFile(0, f->stored.data(), &entry, &block) != kResultOk) {
-    Fail(in.name + ": the plug-in could not extract");
+    BenchFail(in.name + ": the plug-in could not extract");
   }
   const auto* out = static_cast<const uint8_t*>(GlobalLock(block));
   const bool same = GlobalSize(block) >= in.data.size() &&
                     (in.data.empty() || std::memcmp(out, in.data.data(), in.data.size()) == 0);
   (void)GlobalUnlock(block);
   (void)GlobalFree(block);
-  if (!same) Fail(in.name + ": the plug-in's contents differ from the input");
+  if (!same) BenchFail(in.name + ": the plug-in's contents differ from the input");
   if (!psarc) CheckPkgEntry(*f, in.data);
   return f;
 }
@@ -153,7 +149,7 @@ void PsarcExtractVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
 // which at level 0 is every block.
 void StoredVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
   for (const EntryBlock& b : f->blocks) {
-    if (b.deflated) Fail("the writer deflated a block at level 0");
+    if (b.deflated) BenchFail("the writer deflated a block at level 0");
   }
   const size_t size = f->size;
   v->push_back(GetFileVariant(f));
@@ -209,7 +205,7 @@ std::vector<uint8_t> WriteArchive(Writer writer, const std::vector<ArchiveInput>
     options.level = writer == Writer::kPsarcLevel9 ? 9 : 0;
     written = WritePsarc(inputs, options, &bytes, &error);
   }
-  if (!written) Fail("writer: " + error);
+  if (!written) BenchFail("writer: " + error);
   return bytes;
 }
 
@@ -280,7 +276,7 @@ void AddListingCase(const std::string& data, uint32_t n, const std::vector<uint8
   const int32_t result = BenchPlugin().GetArchiveInfo(f->file->source(), &block, &count);
   (void)GlobalFree(block);
   if (result != kResultOk || static_cast<uint32_t>(count) != n) {
-    Fail(CaseName(c) + ": the plug-in listed " + std::to_string(count) + " entries");
+    BenchFail(CaseName(c) + ": the plug-in listed " + std::to_string(count) + " entries");
   }
   ListingFixture* p = f.get();
   c.variants.push_back({"listing", [p] {
@@ -322,7 +318,7 @@ void AddListingCases(const BenchOptions& options, std::vector<BenchCase>* cases)
     std::string error;
     PkgWriterOptions writerOptions;
     writerOptions.compression = PkgCompression::kNever;
-    if (!WritePkg(inputs, writerOptions, &bytes, &error)) Fail("PKG writer: " + error);
+    if (!WritePkg(inputs, writerOptions, &bytes, &error)) BenchFail("PKG writer: " + error);
     AddListingCase("pkg", n, bytes, cases);
   }
 }
@@ -334,7 +330,7 @@ std::string CaseName(const BenchCase& c) { return Name(c.group, c.data, c.size);
 const PluginExports& BenchPlugin() {
   static CPluginModule* module = [] {
     auto* m = new CPluginModule();
-    if (!m->Load(DefaultPluginPath())) Fail(m->error());
+    if (!m->Load(DefaultPluginPath())) BenchFail(m->error());
     return m;
   }();
   return module->exports();

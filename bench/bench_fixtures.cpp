@@ -22,11 +22,6 @@ namespace {
 
 constexpr size_t kRecordSize = sizeof(ArchiveEntry);
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench: %s\n", what.c_str());
-  std::exit(2);
-}
-
 std::string TempPath() {
   static std::atomic<unsigned> counter{0};
 #if defined(_WIN32)
@@ -44,14 +39,19 @@ std::string TempPath() {
 
 }  // namespace
 
+void BenchFail(const std::string& what) {
+  std::fprintf(stderr, "bench: %s\n", what.c_str());
+  std::exit(2);
+}
+
 CBenchTempFile::CBenchTempFile(const std::vector<uint8_t>& bytes) : path_(TempPath()) {
   FILE* f = std::fopen(path_.c_str(), "wb");
   if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
       std::fclose(f) != 0) {
-    Fail("cannot write " + path_);
+    BenchFail("cannot write " + path_);
   }
   std::string error;
-  if (!file_.Open(path_, &error)) Fail(error);
+  if (!file_.Open(path_, &error)) BenchFail(error);
 }
 
 CBenchTempFile::~CBenchTempFile() {
@@ -61,7 +61,7 @@ CBenchTempFile::~CBenchTempFile() {
 
 ArchiveEntry PsarcTocRecord(const std::vector<uint8_t>& archive, uint32_t i) {
   const uint64_t at = kPsarcHeaderSize + uint64_t{kPsarcTocEntrySize} * i;
-  if (at + kPsarcTocEntrySize > archive.size()) Fail("short PSARC table of contents");
+  if (at + kPsarcTocEntrySize > archive.size()) BenchFail("short PSARC table of contents");
   const uint8_t* e = &archive[at];
   ArchiveEntry record;
   std::memset(&record, 0, sizeof(record));
@@ -73,18 +73,18 @@ ArchiveEntry PsarcTocRecord(const std::vector<uint8_t>& archive, uint32_t i) {
 
 std::vector<EntryBlock> PsarcEntryBlocks(const std::vector<uint8_t>& archive,
                                          const ArchiveEntry& record) {
-  if (archive.size() < kPsarcHeaderSize) Fail("short PSARC archive");
+  if (archive.size() < kPsarcHeaderSize) BenchFail("short PSARC archive");
   const uint8_t* header = archive.data();
   const uint64_t count = be32(header + kPsarcHeaderTocEntryCountAt);
   const uint64_t tableStart = kPsarcHeaderSize + kPsarcTocEntrySize * count;
   const uint64_t tableEnd = kPsarcHeaderSize + uint64_t{be32(header + kPsarcHeaderTocLengthAt)};
-  if (tableEnd > archive.size() || tableStart > tableEnd) Fail("bad PSARC table");
+  if (tableEnd > archive.size() || tableStart > tableEnd) BenchFail("bad PSARC table");
   const uint64_t values = (tableEnd - tableStart) / 2;
   std::vector<EntryBlock> blocks;
   uint64_t due = static_cast<uint32_t>(record.size);
   uint32_t start = 0;
   for (uint64_t k = record.param; due > 0; ++k) {
-    if (k >= values) Fail("PSARC entry past its block table");
+    if (k >= values) BenchFail("PSARC entry past its block table");
     const uint32_t s = be16(&archive[tableStart + 2 * k]);
     EntryBlock b;
     b.start = start;
@@ -128,7 +128,7 @@ std::vector<PsarcBlock> ManifestBlocks(const std::string& manifest) {
     if (compress2(block.bytes.data(), &packed, reinterpret_cast<const Bytef*>(manifest.data() + at),
                   n, 9) != Z_OK ||
         packed >= kPsarcBlockSize) {
-      Fail("cannot deflate the listing manifest");
+      BenchFail("cannot deflate the listing manifest");
     }
     block.bytes.resize(packed);
     block.value = static_cast<uint32_t>(packed);
@@ -182,7 +182,7 @@ std::vector<uint8_t> BuildListingPsarc(uint32_t entries) {
   }
   // The listing reads tocLength bytes from the end of the header: the entries and values.
   const uint64_t tocLength = uint64_t{kPsarcTocEntrySize} * entries + 2 * layout.blockValues.size();
-  if (tocLength > 0x7FFFFFFFu) Fail("listing table too large");
+  if (tocLength > 0x7FFFFFFFu) BenchFail("listing table too large");
   layout.tocLength = static_cast<uint32_t>(tocLength);
   return WritePsarcLayout(layout);
 }

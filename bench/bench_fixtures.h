@@ -12,6 +12,9 @@
 #include "plugin/format_reader.h"
 #include "tools/host/host_file.h"
 
+// Stops the program with a message: timing a wrong result, or a missing input, is worthless.
+[[noreturn]] void BenchFail(const std::string& what);
+
 // Bytes written to a temporary file and opened for reading with CreateFileA; the file is
 // removed with the object.
 class CBenchTempFile {

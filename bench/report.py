@@ -185,13 +185,11 @@ def spread_col(*groups):
     return ("spread", lambda r: noise(r.platform, *(r.key(g) for g in groups)))
 
 
-# Targets: (name of a row, its figure or None, bound for a row, higher is better, applies).
-def target(name, value, bound, higher=True, applies=lambda r: True):
-    return (name, value, bound if callable(bound) else (lambda r: bound), higher, applies)
-
-
-def runs_or(low, other):
-    return lambda r: low if r.data == "runs" else other
+# Targets: (name, group, baseline, subject, bound, higher is better, applies to a row). The
+# figure is baseline / subject; a bound pair holds the bound for "runs" and for the others;
+# the name takes {data}, {size} (a size label) and {entries}.
+def target(name, group, baseline, subject, bound, higher=True, applies=lambda r: True):
+    return (name, group, baseline, subject, bound, higher, applies)
 
 
 # Every table of one platform, in order.
@@ -206,11 +204,10 @@ TABLES = [
                   mb_col("(b) MB/s", "psarc_extract", "floor"),
                   ratio_col("vs (a)", "psarc_extract", "uncompress"),
                   ratio_col("vs (b)", "psarc_extract", "floor"), spread_col("psarc_extract")],
-         targets=[target(lambda r: f"PSARC {r.data} {size_label(r.size)} vs floor (b)",
-                         lambda r: r.ratio("psarc_extract", "floor", "getfile"), 0.95),
-                  target(lambda r: f"PSARC {r.data} 64 KiB vs bare zlib (a)",
-                         lambda r: r.ratio("psarc_extract", "uncompress", "getfile"), 0.9,
-                         applies=lambda r: r.size == 64 << 10)]),
+         targets=[target("PSARC {data} {size} vs floor (b)", "psarc_extract", "floor", "getfile",
+                         0.95),
+                  target("PSARC {data} 64 KiB vs bare zlib (a)", "psarc_extract", "uncompress",
+                         "getfile", 0.9, applies=lambda r: r.size == 64 << 10)]),
     dict(title="Stored PSARC entries", groups=["psarc_stored"], spread_note=True,
          text="Baseline: `GlobalAlloc` of the entry's size, `memcpy` of the stored bytes into "
               "it, `GlobalFree` (blocks written at zlib level 0, so the writer stores every "
@@ -218,8 +215,8 @@ TABLES = [
          columns=[DATA, ENTRY, mb_col("plug-in MB/s", "psarc_stored", "getfile"),
                   mb_col("memcpy MB/s", "psarc_stored", "memcpy"),
                   ratio_col("ratio", "psarc_stored", "memcpy"), spread_col("psarc_stored")],
-         targets=[target(lambda r: f"stored {size_label(r.size)} vs memcpy into a fresh block",
-                         lambda r: r.ratio("psarc_stored", "memcpy", "getfile"), 0.8)]),
+         targets=[target("stored {size} vs memcpy into a fresh block", "psarc_stored", "memcpy",
+                         "getfile", 0.8)]),
     dict(title="PKG `TZK_GetFile` and the decoder alone", groups=["pkg_extract", "pkg_decoder"],
          text="Whole call: `TZK_GetFile` (block of L + 256 bytes included) against the "
               "byte-at-a-time reference decoder writing into a fresh `GlobalAlloc` block of the "
@@ -233,12 +230,10 @@ TABLES = [
                   mb_col("reference MB/s", "pkg_decoder", "reference"),
                   ratio_col("decoder ratio", "pkg_decoder", "reference", "fast"),
                   spread_col("pkg_extract", "pkg_decoder")],
-         targets=[target(lambda r: f"PKG call {r.data} {size_label(r.size)} vs reference",
-                         lambda r: r.ratio("pkg_extract", "reference", "getfile"),
-                         runs_or(1.5, 1.0)),
-                  target(lambda r: f"PKG decoder {r.data} {size_label(r.size)} vs reference",
-                         lambda r: r.ratio("pkg_decoder", "reference", "fast"),
-                         runs_or(2.4, 1.1))]),
+         targets=[target("PKG call {data} {size} vs reference", "pkg_extract", "reference",
+                         "getfile", (1.5, 1.0)),
+                  target("PKG decoder {data} {size} vs reference", "pkg_decoder", "reference",
+                         "fast", (2.4, 1.1))]),
     dict(title="Listing", groups=["listing"],
          text="Floor: the table region read with one positioning and one read into a fresh "
               "heap buffer, plus a zero-filled record block of the same size (n x 568 bytes) "
@@ -252,12 +247,11 @@ TABLES = [
                   ("listing / floor", lambda r: fmt(r.time_ratio("listing", "floor"))),
                   ("listing / (floor + manifest)",
                    lambda r: fmt(r.time_ratio("listing", "floor+manifest")))],
-         targets=[target(lambda r: f"PKG listing of {r.size} entries / floor (time)",
-                         lambda r: r.time_ratio("listing", "floor"), 1.3, higher=False,
-                         applies=lambda r: r.data == "pkg"),
-                  target(lambda r: f"PSARC listing of {r.size} entries / (floor + manifest) "
-                         "(time)", lambda r: r.time_ratio("listing", "floor+manifest"), 1.3,
-                         higher=False, applies=lambda r: r.data == "psarc")]),
+         targets=[target("PKG listing of {entries} entries / floor (time)", "listing", "listing",
+                         "floor", 1.3, higher=False, applies=lambda r: r.data == "pkg"),
+                  target("PSARC listing of {entries} entries / (floor + manifest) (time)",
+                         "listing", "listing", "floor+manifest", 1.3, higher=False,
+                         applies=lambda r: r.data == "psarc")]),
 ]
 
 
@@ -284,11 +278,14 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
         for data, size in keys:
             r = Row(platform, cases, stored, data, size)
             rep.add("| " + " | ".join(cell(r) for _, cell in table["columns"]) + " |")
-            for name, value, bound, higher, applies in table["targets"]:
-                if applies(r):
-                    b = bound(r)
-                    rep.target(platform, name(r), value(r), b,
-                               f"{'>=' if higher else '<='} {b:.2f}", higher=higher)
+            for name, group, baseline, subject, bound, higher, applies in table["targets"]:
+                if not applies(r):
+                    continue
+                if isinstance(bound, tuple):
+                    bound = bound[0] if data == "runs" else bound[1]
+                what = name.format(data=data, size=size_label(size), entries=size)
+                rep.target(platform, what, r.ratio(group, baseline, subject), bound,
+                           f"{'>=' if higher else '<='} {bound:.2f}", higher=higher)
         rep.add()
 
 
