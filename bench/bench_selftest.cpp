@@ -10,7 +10,6 @@
 #include "bench/bench_cases.h"
 #include "bench/bench_data.h"
 #include "bench/bench_fixtures.h"
-#include "host/byte_order.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {
@@ -20,17 +19,6 @@ double DeflateRatio(const std::vector<uint8_t>& data) {
   std::vector<uint8_t> out(packed);
   EXPECT_EQ(compress2(out.data(), &packed, data.data(), data.size(), 9), Z_OK);
   return static_cast<double>(data.size()) / static_cast<double>(packed);
-}
-
-// The record a listing fills for entry i of a PSARC archive, read from its table.
-ArchiveEntry TocRecord(const std::vector<uint8_t>& archive, uint32_t i) {
-  ArchiveEntry e;
-  std::memset(&e, 0, sizeof(e));
-  const uint8_t* toc = &archive[32 + 30 * i];
-  e.param = be32(toc + 16);
-  e.size = be40(toc + 20);
-  e.offset = be40(toc + 25);
-  return e;
 }
 
 TEST(BenchData, SameBytesOnEveryRunAndShorterRequestsArePrefixes) {
@@ -87,7 +75,7 @@ TEST(BenchFixtures, BaselineInflatesTheEntryFromItsStoredBlocks) {
     PsarcWriterOptions options;
     options.level = level;
     ASSERT_TRUE(WritePsarc({{"a.txt", data}}, options, &archive, &error)) << error;
-    ArchiveEntry record = TocRecord(archive, 1);
+    ArchiveEntry record = PsarcTocRecord(archive, 1);
     ASSERT_EQ(record.size, data.size());
     const std::vector<EntryBlock> blocks = PsarcEntryBlocks(archive, record);
     ASSERT_EQ(blocks.size(), 4u);
@@ -99,8 +87,8 @@ TEST(BenchFixtures, BaselineInflatesTheEntryFromItsStoredBlocks) {
 }
 
 TEST(BenchFixtures, ListingArchiveListsEveryEntryWithItsManifestName) {
-  uint64_t manifestLength = 0;
-  const std::vector<uint8_t> archive = BuildListingPsarc(1000, &manifestLength);
+  const std::vector<uint8_t> archive = BuildListingPsarc(1000);
+  const uint64_t manifestLength = PsarcTocRecord(archive, 0).size;
   const CBenchTempFile file(archive);
   HGLOBAL block = nullptr;
   int32_t count = 0;

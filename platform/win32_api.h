@@ -87,7 +87,7 @@ PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG di
 PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                                   void* overlapped);
 
-// Code pages, taken from LC_ALL / LC_CTYPE / LANG as Wine does.
+// Code pages: the ANSI code page follows the locale named by LC_ALL, LC_CTYPE or LANG.
 PLATFORM_API UINT WINAPI GetACP(void);
 PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
 

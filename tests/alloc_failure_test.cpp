@@ -275,12 +275,7 @@ TEST(AllocFailure, SizesNearFourGiBAreRefusedNotWrapped) {
   ASSERT_NE(table.storedSizes.Alloc(4), nullptr);  // one value: a full block
   uint8_t stored[16] = {0};
   for (const Case& c : cases) {
-    ArchiveEntry entry;
-    std::memset(&entry, 0, sizeof(entry));
-    entry.type = c.type;
-    entry.param = c.param;
-    entry.size = c.size;
-    entry.packedSize = sizeof(stored);
+    ArchiveEntry entry = MakeRecord(c.type, c.param, c.size, sizeof(stored));
     entry.blockTable = c.type == kTypePsarc ? &table : nullptr;
     const ArchiveEntry before = entry;
     const LiveBlocks blocks = LiveBlocks::Now();
