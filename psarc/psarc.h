@@ -59,14 +59,23 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
 // The stored bytes of those blocks: a value of 0 counts as blockSize.
 uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize, const Cbuffer& storedSizes);
 
+// How a walk inflates the blocks that go to zlib. Every block's result is defined by
+// zlib's uncompress (kZlibOnly). kFast first tries libdeflate's whole-stream decoder and
+// keeps its result only where zlib's is the same bytes; it may differ only for streams
+// zlib rejects for a reserved or out-of-range code that libdeflate reads as a valid one,
+// and only when they also pass the Adler-32 check (docs/inflate.md).
+enum class PsarcInflate { kFast, kZlibOnly };
+
 // The block walk, over the archive file: each block is read through source->file from the
 // entry's `offset` on (bytes a read does not deliver read as zero). output is given the
 // entry's size + kPsarcWorkMargin bytes, zero beyond what the blocks produce; it stays
 // empty (data NULL) when that buffer or the walk's one blockSize scratch buffer cannot be
 // had, or the size does not fit. storedSizes holds the archive's u32 block values.
 void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbuffer& storedSizes,
-                         uint32_t blockSize, const ArchiveEntry* entry);
+                         uint32_t blockSize, const ArchiveEntry* entry,
+                         PsarcInflate inflate = PsarcInflate::kFast);
 // The same walk over the entry's stored bytes as the host hands them in: entry->packedSize
 // bytes at stored, read in place; bytes past packedSize read as zero.
 void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
-                           const ArchiveEntry* entry, const uint8_t* stored);
+                           const ArchiveEntry* entry, const uint8_t* stored,
+                           PsarcInflate inflate = PsarcInflate::kFast);

@@ -13,7 +13,7 @@ int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry
   const Cbuffer& storedSizes = table != nullptr ? table->storedSizes : none;
   const uint32_t blockSize = table != nullptr ? table->blockSize : 0;
   Cbuffer work;
-  DecodeEntryFromBuffer(&work, storedSizes, blockSize, entry, stored);
+  DecodeEntryFromBuffer(&work, storedSizes, blockSize, entry, stored, PsarcInflate::kZlibOnly);
   if (work.data == nullptr) return kResultNoMemory;
   CGlobalHandleMemory block;
   if (block.Alloc(size) == nullptr) return kResultNoMemory;

@@ -156,6 +156,12 @@ Bytes Contents(const HostExtraction& x, uint64_t size) {
 
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 ArchiveEntry MakeRecord(int32_t type, uint32_t param, uint64_t size, uint64_t packedSize,
                         const Bytes& name, uint64_t offset) {
   ArchiveEntry e;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry);
 Bytes Contents(const HostExtraction& x, uint64_t size);
 
 Bytes BytesOf(const std::string& text);
+// The parts one after another.
+Bytes Concat(std::initializer_list<Bytes> parts);
 
 // A record as a listing fills one: every byte zero but these, the tag following the type
 // ("PSARC" for 1, "PKG" for 2, none for any other) and the name's bytes copied as given
