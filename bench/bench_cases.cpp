@@ -1,5 +1,6 @@
 #include "bench/bench_cases.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -143,6 +144,14 @@ void PsarcExtractVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
   v->push_back(IntoFreshBlock("floor", size, [f, size](uint8_t* out) {
     InflateBlocks(f->stored.data(), f->blocks, out, size);
   }));
+  // The limit: libdeflate alone into the resident buffer, its decompressor made once.
+  std::shared_ptr<libdeflate_decompressor> d(libdeflate_alloc_decompressor(),
+                                             libdeflate_free_decompressor);
+  if (d == nullptr) BenchFail("no libdeflate decompressor");
+  v->push_back({"libdeflate", [f, d] {
+                  InflateBlocksLibdeflate(d.get(), f->stored.data(), f->blocks, f->resident.data(),
+                                          f->resident.size());
+                }});
 }
 
 // Stored blocks: the writer keeps a block plain when deflating does not make it smaller,
