@@ -121,6 +121,15 @@ TEST_F(VarelRun, PkgRefusesANameItsCodePageCannotHold) {
   r = Varel({"list", "--json", "latin.pkg"});
   EXPECT_TRUE(Contains(r.out, "\"name\": \"caf\xC3\xA9.txt\", \"nameBytes\": \"636166e92e747874\""))
       << r.out;
+#if !defined(_WIN32)
+  // A Linux file name that is not UTF-8 has no Unicode name to store.
+  WriteTree("bytes", {{"caf\xE9.txt", BytesOf("x")}});
+  r = Varel({"pack", "psarc", "bytes.psarc", "-C", "bytes", "."});
+  EXPECT_EQ(r.exitCode, 1) << Describe(r);
+  EXPECT_TRUE(Contains(r.err, "caf\xE9.txt: cannot be packed: its name is not valid UTF-8"))
+      << r.err;
+  EXPECT_EQ(GetPathKind(At("bytes.psarc")), PathKind::kMissing);
+#endif
 }
 
 TEST_F(VarelRun, PathsOfOver300CharactersPackAndExtract) {
