@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "tests/support/psarc_test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/varel_test_support.h"
-#include "tools/host/interrupt_cleanup.h"
+#include "tools/varel_host/interrupt_cleanup.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 

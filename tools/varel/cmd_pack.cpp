@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/entry_names.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/progress.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/pack_io.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/console.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/progress.h"
+#include "tools/varel_host/unicode_text.h"
 #include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
@@ -23,9 +26,9 @@ const char kUsage[] =
     "Builds OUT from the files and folders named (folders with everything under them).\n"
     "Entry names are the paths as given, relative to DIR when -C is used, '/' separated:\n"
     "'varel pack pkg out.pkg -C samples .' names the entries without a 'samples/' prefix.\n"
-    "PSARC blocks are zlib-compressed (level 9) where that makes them smaller; PKG entries\n"
-    "are LZ-coded where that makes them smaller.\n"
-    "\n"
+    "PSARC names are stored in UTF-8, PKG names in the system's ANSI code page (a name it\n"
+    "cannot hold is refused). PSARC blocks are zlib-compressed (level 9) where that makes\n"
+    "them smaller; PKG entries are LZ-coded where that makes them smaller.\n"
     "The archive is written under a temporary name beside OUT and renamed when complete:\n"
     "a failed or interrupted pack leaves nothing behind.\n"
     "\n"
@@ -36,38 +39,26 @@ const char kUsage[] =
     "  -q, --quiet    no progress line and no summary\n";
 
 struct Input {
-  std::string name;  // inside the archive
+  std::string name;  // inside the archive, UTF-8
   std::string path;  // on disk
 };
 
 // The entry-name prefix for PATH: its components without ".", empty ones, a root or a
 // drive. False for a PATH with "..", which has no name inside the archive.
 bool NameOfPath(const std::string& path, std::string* name) {
-  const CLeadBytes lead = CLeadBytes::System();
   std::string rest = path;
-#if defined(_WIN32)
-  if (rest.size() >= 2 && rest[1] == ':') rest.erase(0, 2);
-#endif
+  if (PathSeparator() == '\\' && rest.size() >= 2 && rest[1] == ':') rest.erase(0, 2);
   name->clear();
-  std::string component;
-  auto flush = [&]() {
+  size_t start = 0;
+  // Separators are single bytes that no other UTF-8 character contains.
+  for (size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && !IsPathSeparator(rest[i])) continue;
+    const std::string component = rest.substr(start, i - start);
+    start = i + 1;
     if (component == "..") return false;
     if (!component.empty() && component != ".") *name += (name->empty() ? "" : "/") + component;
-    component.clear();
-    return true;
-  };
-  for (size_t i = 0; i < rest.size();) {
-    const size_t n = lead.CharLength(rest, i);
-    const bool separator =
-        n == 1 && (rest[i] == '/' || (PathSeparator() == '\\' && rest[i] == '\\'));
-    if (separator) {
-      if (!flush()) return false;
-    } else {
-      component.append(rest, i, n);
-    }
-    i += n;
   }
-  return flush();
+  return true;
 }
 
 // Adds the file or the folder tree at path under the entry name prefix; out, the archive
@@ -75,23 +66,19 @@ bool NameOfPath(const std::string& path, std::string* name) {
 bool Collect(const std::string& path, const std::string& name, const std::string& out,
              std::vector<Input>* inputs, std::string* error) {
   if (IsSymbolicLink(path) && GetPathKind(path) == PathKind::kFolder) {
-    std::fprintf(stderr, "varel pack: %s: a symbolic link to a folder; not followed\n",
-                 path.c_str());
+    Report("pack", path + ": a symbolic link to a folder; not followed");
     return true;
   }
   switch (GetPathKind(path)) {
     case PathKind::kMissing: *error = path + ": no such file or folder"; return false;
-    case PathKind::kOther:
-      std::fprintf(stderr, "varel pack: %s: not a file or folder; left out\n", path.c_str());
-      return true;
+    case PathKind::kOther: Report("pack", path + ": not a file or folder; left out"); return true;
     case PathKind::kFile:
       if (name.empty()) {
         *error = path + ": gives no entry name";
         return false;
       }
       if (IsSameFile(path, out)) {
-        std::fprintf(stderr, "varel pack: %s: is the archive being written; left out\n",
-                     path.c_str());
+        Report("pack", path + ": is the archive being written; left out");
         return true;
       }
       inputs->push_back({name, path});
@@ -109,12 +96,73 @@ bool Collect(const std::string& path, const std::string& name, const std::string
   return true;
 }
 
-// Prints one line on stderr: "varel pack: TEXT".
-void Problem(const std::string& text) { std::fprintf(stderr, "varel pack: %s\n", text.c_str()); }
+// The first character of name that the ANSI code page cannot hold, as "'Ω' (U+03A9)".
+std::string FirstUnrepresentable(const std::string& name) {
+  for (size_t i = 0; i < name.size();) {
+    const size_t start = i;
+    const uint32_t c = NextCodePoint(name, &i);
+    std::string bytes;
+    if (c != kNotUtf8 && !AnsiFromUtf8(name.substr(start, i - start), &bytes)) {
+      return "'" + name.substr(start, i - start) + Format("' (U+%04X)", static_cast<unsigned>(c));
+    }
+  }
+  return "a character";
+}
+
+// The entry name as the format stores it: UTF-8 in PSARC, the ANSI code page in PKG. False
+// with why when the format cannot store it or an entry of that size.
+bool StoredName(bool pkg, const std::string& name, uint64_t size, std::string* stored,
+                std::string* why) {
+  if (!IsValidUtf8(name)) {
+    *why = "its name is not valid UTF-8; entry names are stored as Unicode text";
+    return false;
+  }
+  *stored = name;
+  if (pkg && !AnsiFromUtf8(name, stored)) {
+    *why = "its name holds " + FirstUnrepresentable(name) +
+           Format(", which the ANSI code page (%u) that PKG names are stored in cannot hold",
+                  static_cast<unsigned>(GetACP()));
+    return false;
+  }
+  *why = EntryRefusal(pkg ? PkgLimits() : PsarcLimits(), *stored, size);
+  return why->empty();
+}
+
+// Refuses, before anything is compressed, what the format cannot hold and what cannot be
+// opened, saying why for each input; gives each entry its stored name and the size that
+// is packed. False when anything was refused.
+bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<PackInput>* entries) {
+  std::map<std::string, std::string> seen;  // stored name -> path
+  bool ok = true;
+  entries->resize(inputs.size());
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const Input& in = inputs[i];
+    PackInput& entry = (*entries)[i];
+    entry.path = in.path;
+    std::string why;
+    CInputFile file;
+    if (!GetFileSize(in.path, &entry.size, &why) || !file.Open(in.path, &why)) {
+      Report("pack", why);
+      ok = false;
+      continue;
+    }
+    if (StoredName(pkg, in.name, entry.size, &entry.name, &why)) {
+      const auto earlier = seen.emplace(entry.name, in.path);
+      if (earlier.second) continue;
+      Report("pack", earlier.first->second + " and " + in.path + " both give the entry name " +
+                         Quoted(in.name));
+      ok = false;
+      continue;
+    }
+    Report("pack", in.path + ": cannot be packed: " + why);
+    ok = false;
+  }
+  return ok;
+}
 
 struct PackRequest {
   bool pkg = false;
-  std::string out;   // the archive
+  std::string out;
   std::string base;  // -C DIR, or empty
   bool overwrite = false;
   bool quiet = false;
@@ -122,15 +170,20 @@ struct PackRequest {
   std::vector<std::string> paths;
 };
 
-// Reads the command line into request; false with the exit code when the command ends here
-// (help, or a usage error).
-bool ReadRequest(const std::vector<std::string>& args, PackRequest* request, int* exitCode) {
-  *exitCode = kExitUsage;
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    *exitCode = kExitOk;
+// The value of --jobs; false (after saying why) unless it is a number from 1 to the most.
+bool ParseJobs(const std::string& text, unsigned* jobs) {
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || n < 1 || n > kMaxPackJobs) {
+    Report("pack", Format("--jobs takes a number from 1 to %u", kMaxPackJobs));
     return false;
   }
+  *jobs = static_cast<unsigned>(n);
+  return true;
+}
+
+// Reads pack's arguments; false (after saying why) on a usage error.
+bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   ParsedArgs parsed;
   if (!ParseArgs("pack", args,
                  {{"-C", "--directory", true},
@@ -141,122 +194,83 @@ bool ReadRequest(const std::vector<std::string>& args, PackRequest* request, int
     return false;
   }
   if (parsed.positional.size() < 3) {
-    std::fprintf(stderr, "varel pack: name a format, an output file and what to pack\n%s", kUsage);
+    Report("pack", std::string("name a format, an output file and what to pack\n") + kUsage);
     return false;
   }
   const std::string& format = parsed.positional[0];
   if (format != "psarc" && format != "pkg") {
-    Problem("unknown format '" + format + "' (psarc or pkg)");
+    Report("pack", "unknown format " + Quoted(format) + " (psarc or pkg)");
     return false;
   }
   request->pkg = format == "pkg";
   request->out = parsed.positional[1];
-  request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
-  if (parsed.values.count("--directory") != 0) request->base = parsed.values["--directory"];
+  request->base = parsed.values.count("--directory") != 0 ? parsed.values["--directory"] : "";
   request->overwrite = parsed.Has("--overwrite");
   request->quiet = parsed.Has("--quiet");
+  request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
   request->jobs = DefaultPackJobs();
-  if (parsed.values.count("--jobs") != 0) {
-    const std::string& text = parsed.values["--jobs"];
-    char* end = nullptr;
-    const unsigned long jobs = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || jobs < 1 || jobs > kMaxPackJobs) {
-      Problem("--jobs takes a number from 1 to " + std::to_string(kMaxPackJobs));
-      return false;
-    }
-    request->jobs = static_cast<unsigned>(jobs);
-  }
-  return true;
+  return parsed.values.count("--jobs") == 0 || ParseJobs(parsed.values["--jobs"], &request->jobs);
 }
 
-// What can be checked of OUT before anything is read: it is not a folder, replacing it was
-// asked for if it exists, and the folder it goes into exists.
-bool CheckOutputPath(const PackRequest& request) {
-  const PathKind kind = GetPathKind(request.out);
-  if (kind == PathKind::kFolder || kind == PathKind::kOther) {
-    Problem(request.out + ": exists and is not a file");
+// OUT may be written, the folder it goes into exists, and -C names a folder; false after
+// saying why.
+bool CheckPlaces(const PackRequest& request) {
+  const PathKind outKind = GetPathKind(request.out);
+  if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
+    Report("pack", request.out + ": exists and is not a file");
     return false;
   }
-  if (kind == PathKind::kFile && !request.overwrite) {
-    Problem(request.out + ": exists (use --overwrite to replace it)");
+  if (outKind == PathKind::kFile && !request.overwrite) {
+    Report("pack", request.out + ": exists (use --overwrite to replace it)");
     return false;
   }
   std::string folder;
   std::string name;
   SplitPath(request.out, &folder, &name);
   if (!folder.empty() && GetPathKind(folder) != PathKind::kFolder) {
-    Problem(request.out + ": the folder " + folder + " does not exist");
+    Report("pack", request.out + ": the folder " + folder + " does not exist");
     return false;
   }
   if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
-    Problem(request.base + ": not a folder");
+    Report("pack", request.base + ": not a folder");
     return false;
   }
   return true;
 }
 
-// The files the PATHs name, with their entry names, in archive order.
-bool PlanInputs(const PackRequest& request, std::vector<Input>* inputs) {
-  std::string error;
+// The files the PATHs name, with their entry names; false after saying why.
+bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
   for (const std::string& given : request.paths) {
     std::string name;
     if (!NameOfPath(given, &name)) {
-      Problem(given + ": names with '..' cannot be stored; use -C");
+      Report("pack", given + ": names with '..' cannot be stored; use -C");
       return false;
     }
-    if (IsAbsolutePath(given)) {
-      Problem(given + ": stored without its leading root as '" + name + "'");
-    }
-    const std::string path =
-        IsAbsolutePath(given) || request.base.empty() ? given : JoinPath(request.base, given);
+    const bool absolute = IsAbsolutePath(given);
+    if (absolute) Report("pack", given + ": stored without its leading root as " + Quoted(name));
+    const std::string path = absolute || request.base.empty() ? given
+                             : given == "."                   ? request.base
+                                                              : JoinPath(request.base, given);
+    std::string error;
     if (!Collect(path, name, request.out, inputs, &error)) {
-      Problem(error);
+      Report("pack", error);
       return false;
     }
   }
   if (inputs->empty()) {
-    Problem("no files to pack");
+    Report("pack", "no files to pack");
     return false;
   }
   return true;
 }
 
-// Every input exists, can be opened, and fits the format; no two share a name. Everything
-// wrong is reported, then the pack fails, before anything is compressed.
-bool CheckInputs(const ArchiveLimits& limits, const std::vector<Input>& planned,
-                 std::vector<PackInput>* inputs) {
-  std::map<std::string, std::string> seen;
-  int refused = 0;
-  for (const Input& in : planned) {
-    std::string error;
-    PackInput checked{in.name, in.path, 0};
-    CInputFile file;
-    if (!GetFileSize(in.path, &checked.size, &error) || !file.Open(in.path, &error)) {
-      Problem(error);
-      ++refused;
-      continue;
-    }
-    const std::string why = EntryRefusal(limits, in.name, checked.size);
-    if (!why.empty()) {
-      Problem(in.path + ": cannot be packed: " + why);
-      ++refused;
-    } else if (seen.count(in.name) != 0) {
-      Problem(seen[in.name] + " and " + in.path + " both give the entry name '" +
-              PrintableName(in.name) + "'");
-      ++refused;
-    }
-    seen.emplace(in.name, in.path);
-    inputs->push_back(checked);
-  }
-  return refused == 0;
-}
-
-// Writes the archive into the temporary file and renames it into place.
+// Writes the archive into the temporary file and renames it into place; false after
+// saying why.
 bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
               COutputFile* output) {
   uint64_t total = 0;
   for (const PackInput& in : inputs) total += in.size;
-  CProgress progress(StderrIsTerminal() && !request.quiet, inputs.size(), total);
+  CProgress progress(IsTerminal(stderr) && !request.quiet, inputs.size(), total);
   const PackProgressFn onProgress = [&progress](const PackProgress& p) {
     progress.Update(p.entriesDone, p.bytesDone);
   };
@@ -277,18 +291,17 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
   }
   progress.Finish();
   if (!built) {
-    Problem(request.out + ": " + error);
+    Report("pack", request.out + ": " + error);
     return false;
   }
-  const uint64_t size = sink.end();
   if (!output->Commit(request.overwrite, &error)) {
-    Problem(error);
+    Report("pack", error);
     return false;
   }
   if (!request.quiet) {
-    std::printf("packed %zu %s (%s) into %s (%s)\n", inputs.size(),
-                inputs.size() == 1 ? "file" : "files", FormatBytes(total).c_str(),
-                request.out.c_str(), FormatBytes(size).c_str());
+    Print(Format("packed %zu %s (%s) into ", inputs.size(), inputs.size() == 1 ? "file" : "files",
+                 FormatBytes(total).c_str()) +
+          request.out + " (" + FormatBytes(sink.end()) + ")\n");
   }
   return true;
 }
@@ -296,22 +309,26 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
 }  // namespace
 
 int RunPack(const Options&, const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    Print(kUsage);
+    return kExitOk;
+  }
   PackRequest request;
-  int exitCode = kExitOk;
-  if (!ReadRequest(args, &request, &exitCode)) return exitCode;
+  if (!ParsePack(args, &request)) return kExitUsage;
   std::vector<Input> planned;
   std::vector<PackInput> inputs;
-  if (!CheckOutputPath(request) || !PlanInputs(request, &planned) ||
-      !CheckInputs(request.pkg ? PkgLimits() : PsarcLimits(), planned, &inputs)) {
+  if (!CheckPlaces(request) || !CollectInputs(request, &planned) ||
+      !CheckInputs(request.pkg, planned, &inputs)) {
     return kExitFailed;
   }
+  // Opened after the files were collected, so that the walk never meets it.
   std::string folder;
   std::string name;
   SplitPath(request.out, &folder, &name);
   COutputFile output;
   std::string error;
   if (!output.Open(folder, name, &error)) {
-    Problem(error);
+    Report("pack", error);
     return kExitFailed;
   }
   return CarryOut(request, inputs, &output) ? kExitOk : kExitFailed;

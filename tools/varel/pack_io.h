@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/host_fs.h"
+#include "tools/varel_host/host_fs.h"
 #include "tools/writers/archive_stream.h"
 
 struct PackInput {

@@ -1,0 +1,40 @@
+// An archive file opened as a host opens one: a Win32 file handle (OpenFileForReading: on
+// Windows through the wide calls, so any name opens), the first header bytes (at least 84,
+// zero-padded for a short file), and reads of stored bytes through the same handle.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+
+class CHostFile {
+ public:
+  CHostFile() = default;
+  ~CHostFile();
+  CHostFile(const CHostFile&) = delete;
+  CHostFile& operator=(const CHostFile&) = delete;
+
+  // Opens path for reading and reads its header. On failure error says why.
+  bool Open(const std::string& path, std::string* error);
+  void Close();
+
+  const ArchiveSource* source() const { return &source_; }
+  uint64_t size() const { return size_; }
+  const std::string& path() const { return path_; }
+
+  // Reads n bytes at offset through the handle into out (resized to what was read: a
+  // range past the end of the file comes back shorter). False on a read error.
+  bool ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out);
+  // Reads up to n bytes at offset into out (which holds at least n); *got says how many
+  // arrived. False on a read error.
+  bool ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got);
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::vector<uint8_t> header_;
+  ArchiveSource source_ = {};
+  uint64_t size_ = 0;
+  std::string path_;
+};
