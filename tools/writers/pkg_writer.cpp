@@ -18,15 +18,23 @@ constexpr size_t kNameField = 64;
 constexpr uint32_t kStored = 0;
 constexpr uint32_t kLz = 1;
 constexpr size_t kSegment = kPkgLzDefaultSegmentBytes;
+// Segments coded per task: a segment takes about a millisecond, and several per task keep
+// handing work to threads a small part of it.
+constexpr size_t kPieceSegments = 2;
+constexpr size_t kPieceBytes = kPieceSegments * kSegment;
 constexpr size_t kChunkBytes = size_t{1} << 20;  // read at a time to count or to store
 
-// One segment of an entry: coded on some thread, or (stored entries) its plain bytes.
+// Up to kPieceSegments segments of an entry: coded on some thread, or (stored entries)
+// its plain bytes.
 class CPkgPiece : public CPackTask {
  public:
   void Run() override {
     if (!coded) return;
     tokens.reserve(plainBytes + plainBytes / 64 + 64);
-    EncodePkgLzSegment(input.data(), start, input.size(), escape, PkgLzSettings(), &tokens);
+    for (size_t at = start; at < input.size(); at += kSegment) {
+      EncodePkgLzSegment(input.data(), at, std::min(at + kSegment, input.size()), escape,
+                         PkgLzSettings(), &tokens);
+    }
     std::vector<uint8_t>().swap(input);
   }
   const std::vector<uint8_t>& Bytes() const { return coded ? tokens : input; }
@@ -120,10 +128,10 @@ bool CPkgStream::ReadPiece(size_t entry, uint64_t at, CPkgPiece* piece) {
   const DirectoryRow& row = rows_[entry];
   piece->entry = entry;
   piece->first = at == 0;
-  piece->last = row.size - at <= kSegment;
+  piece->last = row.size - at <= kPieceBytes;
   piece->coded = row.compressed == kLz;
   piece->escape = row.escape;
-  piece->plainBytes = static_cast<size_t>(std::min<uint64_t>(kSegment, row.size - at));
+  piece->plainBytes = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, row.size - at));
   piece->start = piece->coded ? static_cast<size_t>(std::min<uint64_t>(at, kPkgLzMaxDistance)) : 0;
   piece->input.resize(piece->start + piece->plainBytes);
   return piece->input.empty() ||
@@ -228,7 +236,7 @@ bool CPkgStream::Write() {
     if (row.compressed == kLz && !ChooseEscape(k)) return false;
     // Every entry has a piece, an empty one for an empty entry, so that each is given its
     // place in the data in order. Once an entry is stored instead, its coding stops.
-    for (uint64_t at = 0; (at == 0 || at < row.size) && !row.givenUp; at += kSegment) {
+    for (uint64_t at = 0; (at == 0 || at < row.size) && !row.givenUp; at += kPieceBytes) {
       std::unique_ptr<CPkgPiece> piece(new CPkgPiece);
       if (!ReadPiece(k, at, piece.get()) || !pipeline.Push(std::move(piece))) return false;
     }
