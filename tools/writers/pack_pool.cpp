@@ -93,8 +93,9 @@ unsigned DefaultPackJobs() {
 }
 
 size_t PackWindow(unsigned jobs) {
-  // A task running on every thread and about as many waiting (up to four), so that no
-  // thread waits while the packing thread writes.
+  // Enough tasks waiting to keep every thread busy while the packing thread reads, counts
+  // or writes for a while (up to eight per thread, 48 in all), and never fewer than one
+  // running on every thread and two waiting.
   jobs = std::max(jobs, 1u);
-  return size_t{jobs} + std::min(jobs, 4u) + 2;
+  return std::max<size_t>(size_t{jobs} + 2, std::min<size_t>(size_t{jobs} * 8, 48));
 }
