@@ -1,9 +1,10 @@
 // The PSARC block walk alone, in both forms. Input: bytes 0 to 3 give the entry's size
-// (the low 21 bits of the first three bytes; bit 7 of byte 3 makes it 0xFFFFFFF0 plus the
-// low four bits of byte 0, sizes of 2 GiB or more whose work buffer cannot exist; bit 6
-// sets bits 32 to 39, which extraction must clear), byte 4 the first block index, byte 5
-// the number n of block-table values, then n little-endian u16 values, then the stored
-// bytes.
+// (the low 18 bits of the first three bytes, up to four blocks: every path of the walk
+// within reach, while larger sizes only made each input slower; bit 7 of byte 3 makes it
+// 0xFFFFFFF0 plus the low four bits of byte 0, sizes of 2 GiB or more whose work buffer
+// cannot exist; bit 6 sets bits 32 to 39, which extraction must clear), byte 4 the first
+// block index, byte 5 the number n of block-table values, then n little-endian u16 values,
+// then the stored bytes.
 //
 // The record's packedSize is the listing's own sum over the table, and the host hands in
 // exactly that many bytes (zero past the input's end) flush against an inaccessible page.
@@ -24,7 +25,7 @@ constexpr uint64_t kMaxStored = 32u << 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
-  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0x1FFFFFu;
+  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0x3FFFFu;
   if (data[3] & 0x80) plain = 0xFFFFFFF0u | (data[0] & 0x0Fu);
   const uint64_t high = (data[3] & 0x40) ? (uint64_t{0x12} << 32) : 0;
   const uint32_t firstBlock = data[4];
@@ -58,11 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Cbuffer fromBuffer;
   DecodeEntryFromBuffer(&fromBuffer, table->storedSizes, table->blockSize, &entry, stored.data());
 
-  // File form, over a file that holds exactly the stored bytes at the entry's offset.
+  // File form, over a file that holds exactly the stored bytes at the entry's offset: four
+  // bytes that are not the entry's, the input's stored bytes, then zeros.
   static CFuzzFile file;
-  std::vector<uint8_t> image(4 + stored.size(), 0xEE);
-  std::memcpy(image.data() + 4, stored.data(), stored.size());
-  file.Write(image.data(), image.size());
+  static std::vector<uint8_t> image;
+  const size_t given = restLength < stored.size() ? restLength : stored.size();
+  image.assign(4, 0xEE);
+  image.insert(image.end(), rest, rest + given);
+  file.Write(image.data(), image.size(), 4 + stored.size());
   ArchiveEntry atFour = entry;
   atFour.offset = 4;
   uint8_t header[kHostHeaderBytes] = {0};
