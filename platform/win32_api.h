@@ -23,6 +23,8 @@
 
 #else  // 32-bit Linux
 
+#include <pthread.h>
+
 #define PLATFORM_API extern "C" __attribute__((visibility("default")))
 #define WINAPI __attribute__((stdcall))
 
@@ -90,6 +92,16 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
 // Code pages, taken from LC_ALL / LC_CTYPE / LANG as Wine does.
 PLATFORM_API UINT WINAPI GetACP(void);
 PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
+
+// Critical sections: a mutex that the thread holding it may enter again, as on Windows.
+typedef struct _RTL_CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 
 // Text.
 PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...);

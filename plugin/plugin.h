@@ -49,10 +49,10 @@ class CPluginArchivePSX : public CPluginBase {
                   HGLOBAL* contents) override;
 
   // Tables created so far; for tests that look inside a plug-in object of their own.
-  const BlockTableRegistry& registry() const { return blockTables; }
+  CBlockTableRegistry& registry() { return blockTables; }
 
  private:
-  BlockTableRegistry blockTables;
+  CBlockTableRegistry blockTables;
 };
 
 // The raw copy: the entry's first L stored bytes (L = low 32 bits of `size`) in a new block

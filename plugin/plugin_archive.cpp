@@ -26,7 +26,7 @@ constexpr uint64_t kEntryRecordSize = sizeof(ArchiveEntry);
 
 }  // namespace
 
-CPluginArchivePSX::~CPluginArchivePSX() { ReleaseBlockTables(blockTables); }
+CPluginArchivePSX::~CPluginArchivePSX() { blockTables.Release(); }
 
 int32_t CPluginArchivePSX::IsSupported(const ArchiveSource* source, int32_t* type) {
   for (const ArchiveFormat& f : kArchiveFormats) {
@@ -63,6 +63,7 @@ int32_t CPluginArchivePSX::GetArchiveInfo(const ArchiveSource* source, HGLOBAL* 
   context.source = source;
   context.region = table.data;
   context.regionLength = table.length;
+  context.delivered = read < table.length ? read : table.length;
   context.records = array;
   context.count = static_cast<uint32_t>(region.count);
   context.blockTables = &blockTables;

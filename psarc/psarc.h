@@ -38,8 +38,9 @@ constexpr uint32_t kPsarcWorkMargin = 10;
 bool PsarcTest(const uint8_t* header);
 // Table region: tocLength bytes from file offset 32; tocEntryCount records.
 ListingRegion PsarcRegion(const uint8_t* header);
-// Fills the records, creates and registers the archive's BlockTable, names the entries
-// from the manifest. 0, or 1 when heap memory runs short (nothing is then registered).
+// Fills the records, creates and registers the archive's BlockTable (or shares an identical
+// one registered before), names the entries from the manifest. 0, or 1 when heap memory
+// runs short (nothing is then registered).
 int32_t PsarcFill(const ListingContext& context);
 // The type-1 extraction: the entry's plain bytes in a new block of exactly its size (low
 // 32 bits of `size`), `size` rewritten with its upper half cleared. 0, or 1 with nothing
@@ -55,18 +56,20 @@ int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry
 // the end of the block-size table. The listing's packed sizes and both walks use it, so a
 // walk consumes exactly the packedSize the listing reported.
 uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
-                              const Cbuffer& storedSizes);
+                              const CStoredSizes& storedSizes);
 // The stored bytes of those blocks: a value of 0 counts as blockSize.
-uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize, const Cbuffer& storedSizes);
+uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
+                         const CStoredSizes& storedSizes);
 
 // The block walk, over the archive file: each block is read through source->file from the
 // entry's `offset` on (bytes a read does not deliver read as zero). output is given the
 // entry's size + kPsarcWorkMargin bytes, zero beyond what the blocks produce; it stays
 // empty (data NULL) when that buffer or the walk's one blockSize scratch buffer cannot be
 // had, or the size does not fit. storedSizes holds the archive's u32 block values.
-void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbuffer& storedSizes,
-                         uint32_t blockSize, const ArchiveEntry* entry);
+void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
+                         const CStoredSizes& storedSizes, uint32_t blockSize,
+                         const ArchiveEntry* entry);
 // The same walk over the entry's stored bytes as the host hands them in: entry->packedSize
 // bytes at stored, read in place; bytes past packedSize read as zero.
-void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
+void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uint32_t blockSize,
                            const ArchiveEntry* entry, const uint8_t* stored);
