@@ -181,6 +181,12 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
   return TRUE;
 }
 
+PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file) {
+  const int fd = FdFromHandle(file);
+  const off64_t at = lseek64(fd, 0, SEEK_CUR);
+  return at >= 0 && ftruncate64(fd, at) == 0;
+}
+
 namespace {
 
 // The code page a locale name selects, as Wine maps the Unix locale to the ANSI code page.

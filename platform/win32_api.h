@@ -57,6 +57,7 @@ typedef unsigned char BYTE;
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
 #define OPEN_EXISTING 3u
 #define CREATE_ALWAYS 2u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
@@ -88,6 +89,8 @@ PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG di
                                          DWORD method);
 PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                                   void* overlapped);
+// Cuts or extends the file at its current position (tests shrink an archive with it).
+PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file);
 
 // Code pages, taken from LC_ALL / LC_CTYPE / LANG as Wine does.
 PLATFORM_API UINT WINAPI GetACP(void);
