@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -169,6 +170,44 @@ void Le32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+void Put(std::vector<uint8_t>& out, std::initializer_list<uint8_t> bytes) {
+  out.insert(out.end(), bytes);  // a braced list is evaluated left to right
+}
+
+constexpr uint32_t kImageBase = 0x10001000u;
+
+// One instruction of a common 32-bit shape, on a local slot, an argument or a global.
+void AppendInstruction(std::vector<uint8_t>& out, CBenchRandom& random, const CZipfTable& localRank,
+                       const CZipfTable& globalRank) {
+  const uint8_t local = static_cast<uint8_t>(0x100 - 4 * (1 + localRank.Draw(random)));
+  switch (random.Below(12)) {
+    case 0: Put(out, {0x8B, 0x45, local}); break;
+    case 1: Put(out, {0x89, 0x45, local}); break;
+    case 2: Put(out, {0x8B, 0x4D, static_cast<uint8_t>(8 + 4 * random.Below(4))}); break;
+    case 3:
+      out.push_back(0xE8);
+      Le32(out, static_cast<uint32_t>(-static_cast<int32_t>(random.Below(0x40000))));
+      break;
+    case 4:
+      Put(out, {0x85, 0xC0, static_cast<uint8_t>(0x74 + random.Below(2)),
+                static_cast<uint8_t>(random.Below(0x40))});
+      break;
+    case 5:
+      out.push_back(0xA1);
+      Le32(out, kImageBase + 0x30000 + 4 * globalRank.Draw(random));
+      break;
+    case 6:
+      out.push_back(0xB8);
+      Le32(out, random.Below(4) == 0 ? random.Below(0x10000) : random.Below(8));
+      break;
+    case 7: out.push_back(0x50 + random.Below(8)); break;  // push reg
+    case 8: Put(out, {0x83, 0xC4, static_cast<uint8_t>(4 * (1 + random.Below(6)))}); break;
+    case 9: Put(out, {0x33, 0xC0}); break;
+    case 10: Put(out, {0x8D, 0x45, local}); break;
+    default: Put(out, {0x3B, 0x45, local, 0x7C, static_cast<uint8_t>(random.Below(0x80))}); break;
+  }
+}
+
 // Functions of common 32-bit instruction shapes, int3-padded to 16 bytes, followed now and
 // then by a table of pointers, a string pool or page padding, as in a linked image.
 void GenerateBinary(std::vector<uint8_t>& out, size_t length) {
@@ -177,77 +216,15 @@ void GenerateBinary(std::vector<uint8_t>& out, size_t length) {
   const CZipfTable wordRank(static_cast<uint32_t>(words.size()));
   const CZipfTable localRank(32);
   const CZipfTable globalRank(400);
-  const uint32_t kImageBase = 0x10001000u;
   while (out.size() < length) {
     const uint32_t section = random.Below(20);
     if (section < 16) {             // one function
       Append(out, "\x55\x8B\xEC");  // push ebp; mov ebp, esp
       if (random.Below(2)) {
-        out.push_back(0x83);  // sub esp, imm8
-        out.push_back(0xEC);
-        out.push_back(static_cast<uint8_t>(4 * (1 + random.Below(16))));
+        Put(out, {0x83, 0xEC, static_cast<uint8_t>(4 * (1 + random.Below(16)))});  // sub esp
       }
       const uint32_t n = 5 + random.Below(60);
-      for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t local = static_cast<uint8_t>(0x100 - 4 * (1 + localRank.Draw(random)));
-        switch (random.Below(12)) {
-          case 0:
-            out.push_back(0x8B);
-            out.push_back(0x45);
-            out.push_back(local);
-            break;
-          case 1:
-            out.push_back(0x89);
-            out.push_back(0x45);
-            out.push_back(local);
-            break;
-          case 2:
-            out.push_back(0x8B);
-            out.push_back(0x4D);
-            out.push_back(static_cast<uint8_t>(8 + 4 * random.Below(4)));
-            break;
-          case 3:
-            out.push_back(0xE8);
-            Le32(out, static_cast<uint32_t>(-static_cast<int32_t>(random.Below(0x40000))));
-            break;
-          case 4:
-            out.push_back(0x85);
-            out.push_back(0xC0);
-            out.push_back(static_cast<uint8_t>(0x74 + random.Below(2)));
-            out.push_back(static_cast<uint8_t>(random.Below(0x40)));
-            break;
-          case 5:
-            out.push_back(0xA1);
-            Le32(out, kImageBase + 0x30000 + 4 * globalRank.Draw(random));
-            break;
-          case 6:
-            out.push_back(0xB8);
-            Le32(out, random.Below(4) == 0 ? random.Below(0x10000) : random.Below(8));
-            break;
-          case 7: out.push_back(0x50 + random.Below(8)); break;  // push reg
-          case 8:
-            out.push_back(0x83);
-            out.push_back(0xC4);
-            out.push_back(static_cast<uint8_t>(4 * (1 + random.Below(6))));
-            break;
-          case 9:
-            out.push_back(0x33);
-            out.push_back(0xC0);
-            break;
-          case 10:
-            out.push_back(0x8D);
-            out.push_back(0x45);
-            out.push_back(local);
-            break;
-          default:
-            out.push_back(0x3B);
-            out.push_back(0x45);
-            out.push_back(local);
-            out.push_back(0x7C);
-            out.push_back(static_cast<uint8_t>(random.Below(0x80)));
-            break;
-        }
-      }
+      for (uint32_t i = 0; i < n; ++i) AppendInstruction(out, random, localRank, globalRank);
       Append(out, "\x8B\xE5\x5D\xC3");  // mov esp, ebp; pop ebp; ret
       while (out.size() % 16 != 0) out.push_back(0xCC);
     } else if (section < 18) {  // pointer table into the image

@@ -3,7 +3,6 @@
 // that a burst of load from elsewhere hits all of them alike; each figure is the median of
 // the rounds, and each ratio divides two medians of this process on the same input.
 //
-//   varel_bench [--filter=TEXT] [--rounds=N] [--min-ms=N] [--entries=N] [--json=FILE]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +22,15 @@ struct HarnessOptions {
   std::string json;
 };
 
+const char kUsage[] =
+    "usage: varel_bench [--filter=TEXT] [--rounds=N] [--min-ms=N] [--entries=N] [--json=FILE]\n"
+    "  --filter=TEXT  only the cases whose name (group/data/size) holds TEXT\n"
+    "  --rounds=N     interleaved rounds per case (default 7); each figure is their median\n"
+    "  --min-ms=N     the least time one round of one variant runs (default 30)\n"
+    "  --entries=N    entries of the listing archives (default 100000)\n"
+    "  --json=FILE    also write one JSON line per data kind and per variant\n";
+
+// False, with a message, on an unknown argument; --help prints the usage and exits.
 bool ParseArgs(int argc, char** argv, HarnessOptions* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -40,8 +48,11 @@ bool ParseArgs(int argc, char** argv, HarnessOptions* o) {
       o->cases.listingEntries = static_cast<uint32_t>(std::max(2, std::atoi(v)));
     } else if (const char* v = value("--json=")) {
       o->json = v;
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
     } else {
-      std::fprintf(stderr, "varel_bench: unknown argument %s\n", a.c_str());
+      std::fprintf(stderr, "varel_bench: unknown argument %s\n%s", a.c_str(), kUsage);
       return false;
     }
   }
@@ -65,6 +76,48 @@ double Median(std::vector<double> v) {
   return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+#if defined(_WIN32)
+const char kPlatform[] = "win32";
+#else
+const char kPlatform[] = "linux32";
+#endif
+
+// Times every variant of one case in interleaved rounds; samples[v] holds its rounds.
+std::vector<std::vector<double>> TimeCase(const BenchCase& c, const HarnessOptions& options,
+                                          std::vector<uint64_t>* iterations) {
+  const size_t nv = c.variants.size();
+  // Calibration: one warm-up run, then enough iterations to fill the minimum round time.
+  iterations->assign(nv, 1);
+  for (size_t v = 0; v < nv; ++v) {
+    const double once = TimeRuns(c.variants[v], 1);
+    (*iterations)[v] =
+        std::max<uint64_t>(1, static_cast<uint64_t>(options.minSeconds / std::max(once, 1e-9)));
+  }
+  std::vector<std::vector<double>> samples(nv);
+  for (unsigned r = 0; r < options.rounds; ++r) {
+    for (size_t k = 0; k < nv; ++k) {
+      const size_t v = (k + r) % nv;  // rotate the order: no variant always runs first
+      samples[v].push_back(TimeRuns(c.variants[v], (*iterations)[v]));
+    }
+  }
+  return samples;
+}
+
+void WriteJson(FILE* json, const BenchCase& c, const BenchVariant& v, double median,
+               unsigned rounds, uint64_t iterations, const std::vector<double>& samples) {
+  std::fprintf(json,
+               "{\"kind\":\"case\",\"platform\":\"%s\",\"group\":\"%s\",\"data\":\"%s\","
+               "\"size\":%llu,\"bytes\":%llu,\"stored\":%llu,\"variant\":\"%s\",\"median_s\":%.9g,"
+               "\"rounds\":%u,\"iterations\":%llu,\"samples\":[",
+               kPlatform, c.group.c_str(), c.data.c_str(), static_cast<unsigned long long>(c.size),
+               static_cast<unsigned long long>(c.bytes), static_cast<unsigned long long>(c.stored),
+               v.name.c_str(), median, rounds, static_cast<unsigned long long>(iterations));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    std::fprintf(json, "%s%.9g", i == 0 ? "" : ",", samples[i]);
+  }
+  std::fprintf(json, "]}\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,11 +131,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-#if defined(_WIN32)
-  const char* platform = "win32";
-#else
-  const char* platform = "linux32";
-#endif
   for (const auto& sum : DataChecksums(options.cases)) {
     std::printf("data %-6s crc32 %08X\n", sum.first.c_str(), static_cast<unsigned>(sum.second));
     if (json != nullptr) {
@@ -95,44 +143,18 @@ int main(int argc, char** argv) {
   const std::vector<BenchCase> cases = BuildBenchCases(options.cases);
   std::printf("%-32s %-16s %12s %10s %8s\n", "case", "variant", "median us", "MB/s", "ratio");
   for (const BenchCase& c : cases) {
-    const size_t nv = c.variants.size();
-    // Calibration: one warm-up run, then enough iterations to fill the minimum round time.
-    std::vector<uint64_t> iterations(nv);
-    for (size_t v = 0; v < nv; ++v) {
-      const double once = TimeRuns(c.variants[v], 1);
-      iterations[v] =
-          std::max<uint64_t>(1, static_cast<uint64_t>(options.minSeconds / std::max(once, 1e-9)));
-    }
-    std::vector<std::vector<double>> samples(nv);
-    for (unsigned r = 0; r < options.rounds; ++r) {
-      for (size_t k = 0; k < nv; ++k) {
-        const size_t v = (k + r) % nv;  // rotate the order: no variant always runs first
-        samples[v].push_back(TimeRuns(c.variants[v], iterations[v]));
-      }
-    }
+    std::vector<uint64_t> iterations;
+    const std::vector<std::vector<double>> samples = TimeCase(c, options, &iterations);
     const double first = Median(samples[0]);
-    for (size_t v = 0; v < nv; ++v) {
+    for (size_t v = 0; v < c.variants.size(); ++v) {
       const double median = Median(samples[v]);
       const double mbps = static_cast<double>(c.bytes) / median / 1e6;
       // ratio: this variant's median time over the plug-in's, i.e. the plug-in's speed
       // relative to this baseline (above 1: the plug-in is faster).
-      const double ratio = median / first;
       std::printf("%-32s %-16s %12.1f %10.1f %8.3f\n", CaseName(c).c_str(),
-                  c.variants[v].name.c_str(), median * 1e6, mbps, ratio);
+                  c.variants[v].name.c_str(), median * 1e6, mbps, median / first);
       if (json != nullptr) {
-        std::fprintf(
-            json,
-            "{\"kind\":\"case\",\"platform\":\"%s\",\"group\":\"%s\",\"data\":\"%s\","
-            "\"size\":%llu,\"bytes\":%llu,\"stored\":%llu,\"variant\":\"%s\",\"median_s\":%.9g,"
-            "\"rounds\":%u,\"iterations\":%llu,\"samples\":[",
-            platform, c.group.c_str(), c.data.c_str(), static_cast<unsigned long long>(c.size),
-            static_cast<unsigned long long>(c.bytes), static_cast<unsigned long long>(c.stored),
-            c.variants[v].name.c_str(), median, options.rounds,
-            static_cast<unsigned long long>(iterations[v]));
-        for (size_t i = 0; i < samples[v].size(); ++i) {
-          std::fprintf(json, "%s%.9g", i == 0 ? "" : ",", samples[v][i]);
-        }
-        std::fprintf(json, "]}\n");
+        WriteJson(json, c, c.variants[v], median, options.rounds, iterations[v], samples[v]);
       }
     }
     std::fflush(stdout);

@@ -69,6 +69,39 @@ void free(void* p) {
 }
 }
 
+namespace {
+
+// One extraction, from the live bytes before the call to the highest level during it.
+void Measure(const std::string& name, uint64_t size, const BenchEntry& x, FILE* json) {
+  ArchiveEntry entry = x.record;
+  HGLOBAL block = nullptr;
+  const size_t before = liveBytes;
+  peakBytes = liveBytes;
+  const int32_t result = BenchPlugin().GetFile(0, x.stored.data(), &entry, &block);
+  const size_t peak = peakBytes - before;
+  const size_t blockBytes = GlobalSize(block);
+  void* data = GlobalLock(block);
+  // The block as the heap holds it: its usable size, rounded up as the allocator rounds.
+  const size_t held = data != nullptr ? malloc_usable_size(data) : 0;
+  (void)GlobalUnlock(block);
+  (void)GlobalFree(block);
+  const double beyondKiB = (static_cast<double>(peak) - static_cast<double>(held)) / 1024.0;
+  std::printf("%-32s %12llu %12llu %12llu %14.1f%s\n", name.c_str(),
+              static_cast<unsigned long long>(size), static_cast<unsigned long long>(blockBytes),
+              static_cast<unsigned long long>(peak), beyondKiB,
+              result == kResultOk ? "" : "  (extraction failed)");
+  if (json != nullptr) {
+    std::fprintf(json,
+                 "{\"kind\":\"peak\",\"case\":\"%s\",\"size\":%llu,\"block\":%llu,"
+                 "\"held\":%llu,\"peak\":%llu,\"result\":%d}\n",
+                 name.c_str(), static_cast<unsigned long long>(size),
+                 static_cast<unsigned long long>(blockBytes), static_cast<unsigned long long>(held),
+                 static_cast<unsigned long long>(peak), static_cast<int>(result));
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   BenchOptions options;
   std::string jsonPath;
@@ -83,36 +116,11 @@ int main(int argc, char** argv) {
     }
   }
   FILE* json = jsonPath.empty() ? nullptr : std::fopen(jsonPath.c_str(), "w");
-  const std::vector<ExtractionInput> inputs = BuildExtractionInputs(options);
+  const std::vector<BenchCase> cases = BuildBenchCases(options);
   std::printf("%-32s %12s %12s %12s %14s\n", "case", "entry bytes", "block bytes", "peak bytes",
               "beyond KiB");
-  for (const ExtractionInput& x : inputs) {
-    ArchiveEntry entry = x.record;
-    HGLOBAL block = nullptr;
-    const size_t before = liveBytes;
-    peakBytes = liveBytes;
-    const int32_t result = BenchPlugin().GetFile(0, x.stored.data(), &entry, &block);
-    const size_t peak = peakBytes - before;
-    const size_t blockBytes = GlobalSize(block);
-    void* data = GlobalLock(block);
-    // The block as the heap holds it: its usable size, rounded up as the allocator rounds.
-    const size_t held = data != nullptr ? malloc_usable_size(data) : 0;
-    (void)GlobalUnlock(block);
-    (void)GlobalFree(block);
-    const double beyondKiB = (static_cast<double>(peak) - static_cast<double>(held)) / 1024.0;
-    std::printf("%-32s %12llu %12llu %12llu %14.1f%s\n", x.name.c_str(),
-                static_cast<unsigned long long>(x.size),
-                static_cast<unsigned long long>(blockBytes), static_cast<unsigned long long>(peak),
-                beyondKiB, result == kResultOk ? "" : "  (extraction failed)");
-    if (json != nullptr) {
-      std::fprintf(json,
-                   "{\"kind\":\"peak\",\"case\":\"%s\",\"size\":%llu,\"block\":%llu,"
-                   "\"held\":%llu,\"peak\":%llu,\"result\":%d}\n",
-                   x.name.c_str(), static_cast<unsigned long long>(x.size),
-                   static_cast<unsigned long long>(blockBytes),
-                   static_cast<unsigned long long>(held), static_cast<unsigned long long>(peak),
-                   static_cast<int>(result));
-    }
+  for (const BenchCase& c : cases) {
+    if (c.extraction != nullptr) Measure(CaseName(c), c.size, *c.extraction, json);
   }
   if (json != nullptr) std::fclose(json);
   return 0;

@@ -140,130 +140,158 @@ def noise(platform, *keys):
     return "-" if not vals else f"{max(vals):.0f}%"
 
 
+class Row:
+    """One (data, size) row of a table: its figures from one platform's cases."""
+
+    def __init__(self, platform, cases, stored, data, size):
+        self.platform, self.cases, self.stored, self.data, self.size = (
+            platform, cases, stored, data, size)
+
+    def key(self, group):
+        return (group, self.data, self.size)
+
+    def ratio(self, group, baseline, subject):
+        return ratio(self.cases, self.key(group), baseline, subject)
+
+    def time_ratio(self, variant, baseline):
+        return self.ratio("listing", variant, baseline)  # a time over a time
+
+    def ms(self, variant):
+        t = self.cases.get(self.key("listing"), {}).get(variant)
+        return fmt(t and t * 1e3, 1)
+
+
+# Columns: (header, cell of a row).
+DATA = ("data", lambda r: r.data)
+ENTRY = ("entry", lambda r: size_label(r.size))
+
+
+def mb_col(header, group, variant):
+    return (header, lambda r: fmt(mbps(r.cases, r.key(group), variant, r.size), 0))
+
+
+def ratio_col(header, group, baseline, subject="getfile"):
+    return (header, lambda r: fmt(r.ratio(group, baseline, subject)))
+
+
+def packed_col(*groups):
+    def cell(r):
+        n = next((r.stored[r.key(g)] for g in groups if r.stored.get(r.key(g))), 0)
+        return "-" if not n else f"{r.size / n:.1f}:1"
+    return ("packed", cell)
+
+
+def spread_col(*groups):
+    return ("spread", lambda r: noise(r.platform, *(r.key(g) for g in groups)))
+
+
+# Targets: (name, group, baseline, subject, bound, higher is better, applies to a row). The
+# figure is baseline / subject; a bound pair holds the bound for "runs" and for the others;
+# the name takes {data}, {size} (a size label) and {entries}.
+def target(name, group, baseline, subject, bound, higher=True, applies=lambda r: True):
+    return (name, group, baseline, subject, bound, higher, applies)
+
+
+# Every table of one platform, in order.
+TABLES = [
+    dict(title="PSARC `TZK_GetFile`", groups=["psarc_extract"], spread_note=True,
+         text="(a) bare `uncompress` of the same blocks into a resident buffer; (b) the floor: "
+              "`GlobalAlloc` of the entry's size, `uncompress` straight into it, `GlobalFree`, "
+              "which is what a reader built on stock zlib costs at best; (c) the limit: "
+              "libdeflate's whole-stream decoder alone into a resident buffer, its "
+              "decompressor made once. Ratios: plug-in speed over baseline speed.",
+         columns=[DATA, ENTRY, packed_col("psarc_extract"),
+                  mb_col("plug-in MB/s", "psarc_extract", "getfile"),
+                  mb_col("(a) MB/s", "psarc_extract", "uncompress"),
+                  mb_col("(b) MB/s", "psarc_extract", "floor"),
+                  mb_col("(c) MB/s", "psarc_extract", "libdeflate"),
+                  ratio_col("vs (a)", "psarc_extract", "uncompress"),
+                  ratio_col("vs (b)", "psarc_extract", "floor"),
+                  ratio_col("vs (c)", "psarc_extract", "libdeflate"), spread_col("psarc_extract")],
+         targets=[target("PSARC {data} {size} vs the zlib floor (b)", "psarc_extract", "floor",
+                         "getfile", 1.8, applies=lambda r: r.size < 16 << 20),
+                  target("PSARC {data} {size} vs the zlib floor (b)", "psarc_extract", "floor",
+                         "getfile", 1.5, applies=lambda r: r.size >= 16 << 20),
+                  target("PSARC {data} 64 KiB vs libdeflate alone (c)", "psarc_extract",
+                         "libdeflate", "getfile", 0.9, applies=lambda r: r.size == 64 << 10)]),
+    dict(title="Stored PSARC entries", groups=["psarc_stored"], spread_note=True,
+         text="Baseline: `GlobalAlloc` of the entry's size, `memcpy` of the stored bytes into "
+              "it, `GlobalFree` (blocks written at zlib level 0, so the writer stores every "
+              "block).",
+         columns=[DATA, ENTRY, mb_col("plug-in MB/s", "psarc_stored", "getfile"),
+                  mb_col("memcpy MB/s", "psarc_stored", "memcpy"),
+                  ratio_col("ratio", "psarc_stored", "memcpy"), spread_col("psarc_stored")],
+         targets=[target("stored {size} vs memcpy into a fresh block", "psarc_stored", "memcpy",
+                         "getfile", 0.8)]),
+    dict(title="PKG `TZK_GetFile` and the decoder alone", groups=["pkg_extract", "pkg_decoder"],
+         text="Whole call: `TZK_GetFile` (block of L + 256 bytes included) against the "
+              "byte-at-a-time reference decoder writing into a fresh `GlobalAlloc` block of the "
+              "same size. Decoder alone: the plug-in's decoder against the reference, both into "
+              "one resident buffer.",
+         columns=[DATA, ENTRY, packed_col("pkg_extract", "pkg_decoder"),
+                  mb_col("call MB/s", "pkg_extract", "getfile"),
+                  mb_col("reference+block MB/s", "pkg_extract", "reference"),
+                  ratio_col("call ratio", "pkg_extract", "reference"),
+                  mb_col("decoder MB/s", "pkg_decoder", "fast"),
+                  mb_col("reference MB/s", "pkg_decoder", "reference"),
+                  ratio_col("decoder ratio", "pkg_decoder", "reference", "fast"),
+                  spread_col("pkg_extract", "pkg_decoder")],
+         targets=[target("PKG call {data} {size} vs reference", "pkg_extract", "reference",
+                         "getfile", (1.5, 1.0)),
+                  target("PKG decoder {data} {size} vs reference", "pkg_decoder", "reference",
+                         "fast", (2.4, 1.1))]),
+    dict(title="Listing", groups=["listing"],
+         text="Floor: the table region read with one positioning and one read into a fresh "
+              "heap buffer, plus a zero-filled record block of the same size (n x 568 bytes) "
+              "locked, touched once per record and freed. For PSARC also the manifest's stored "
+              "bytes read with one read and inflated. Ratios here are times: listing over floor "
+              "(at most 1.3 is the target).",
+         columns=[("format", lambda r: r.data), ("entries", lambda r: str(r.size)),
+                  ("listing ms", lambda r: r.ms("listing")),
+                  ("floor ms", lambda r: r.ms("floor")),
+                  ("floor + manifest ms", lambda r: r.ms("floor+manifest")),
+                  ("listing / floor", lambda r: fmt(r.time_ratio("listing", "floor"))),
+                  ("listing / (floor + manifest)",
+                   lambda r: fmt(r.time_ratio("listing", "floor+manifest")))],
+         targets=[target("PKG listing of {entries} entries / floor (time)", "listing", "listing",
+                         "floor", 1.3, higher=False, applies=lambda r: r.data == "pkg"),
+                  target("PSARC listing of {entries} entries / (floor + manifest) (time)",
+                         "listing", "listing", "floor+manifest", 1.3, higher=False,
+                         applies=lambda r: r.data == "psarc")]),
+]
+
+
+def row_order(key):
+    data, size = key
+    return (KINDS.index(data) if data in KINDS else len(KINDS), data, size)
+
+
 def extraction_tables(rep, platform, cases, stored, cmd_key):
-    sizes = sorted({k[2] for k in cases if k[0] == "psarc_extract"})
-    if sizes:
-        rep.add(f"#### PSARC `TZK_GetFile` ({platform})")
+    for table in TABLES:
+        keys = sorted({(k[1], k[2]) for k in cases if k[0] in table["groups"]}, key=row_order)
+        if not keys:
+            continue
+        rep.add(f"#### {table['title']} ({platform})")
         rep.add()
         rep.command(cmd_key)
-        rep.add("(a) bare `uncompress` of the same blocks into a resident buffer; "
-                "(b) the floor: `GlobalAlloc` of the entry's size, `uncompress` straight into "
-                "it, `GlobalFree`. Ratios: plug-in speed over baseline speed.")
+        rep.add(table["text"])
         rep.add()
-        rep.add(SPREAD_NOTE)
-        rep.add()
-        rep.add("| data | entry | packed | plug-in MB/s | (a) MB/s | (b) MB/s | vs (a) | vs (b) |"
-                " spread |")
-        rep.add("|---|---|---|---|---|---|---|---|---|")
-        for kind in KINDS:
-            for size in sizes:
-                key = ("psarc_extract", kind, size)
-                if key not in cases:
+        if table.get("spread_note"):
+            rep.add(SPREAD_NOTE)
+            rep.add()
+        rep.add("| " + " | ".join(h for h, _ in table["columns"]) + " |")
+        rep.add("|" + "---|" * len(table["columns"]))
+        for data, size in keys:
+            r = Row(platform, cases, stored, data, size)
+            rep.add("| " + " | ".join(cell(r) for _, cell in table["columns"]) + " |")
+            for name, group, baseline, subject, bound, higher, applies in table["targets"]:
+                if not applies(r):
                     continue
-                packed = stored.get(key)
-                ra = ratio(cases, key, "uncompress", "getfile")
-                rb = ratio(cases, key, "floor", "getfile")
-                rep.add(f"| {kind} | {size_label(size)} | "
-                        f"{'-' if not packed else f'{size / packed:.1f}:1'} | "
-                        f"{fmt(mbps(cases, key, 'getfile', size), 0)} | "
-                        f"{fmt(mbps(cases, key, 'uncompress', size), 0)} | "
-                        f"{fmt(mbps(cases, key, 'floor', size), 0)} | {fmt(ra)} | {fmt(rb)} | "
-                        f"{noise(platform, key)} |")
-                rep.target(platform, f"PSARC {kind} {size_label(size)} vs floor (b)", rb, 0.95,
-                           ">= 0.95")
-                if size == 64 << 10:
-                    rep.target(platform, f"PSARC {kind} 64 KiB vs bare zlib (a)", ra, 0.9,
-                               ">= 0.90")
-        rep.add()
-
-    sizes = sorted({k[2] for k in cases if k[0] == "psarc_stored"})
-    if sizes:
-        rep.add(f"#### Stored PSARC entries ({platform})")
-        rep.add()
-        rep.command(cmd_key)
-        rep.add("Baseline: `GlobalAlloc` of the entry's size, `memcpy` of the stored bytes into "
-                "it, `GlobalFree` (blocks written at zlib level 0, so the writer stores every "
-                "block).")
-        rep.add()
-        rep.add(SPREAD_NOTE)
-        rep.add()
-        rep.add("| data | entry | plug-in MB/s | memcpy MB/s | ratio | spread |")
-        rep.add("|---|---|---|---|---|---|")
-        for key in sorted(k for k in cases if k[0] == "psarc_stored"):
-            size = key[2]
-            r = ratio(cases, key, "memcpy", "getfile")
-            rep.add(f"| {key[1]} | {size_label(size)} | {fmt(mbps(cases, key, 'getfile', size), 0)}"
-                    f" | {fmt(mbps(cases, key, 'memcpy', size), 0)} | {fmt(r)} | "
-                    f"{noise(platform, key)} |")
-            rep.target(platform, f"stored {size_label(size)} vs memcpy into a fresh block", r,
-                       0.8, ">= 0.80")
-        rep.add()
-
-    sizes = sorted({k[2] for k in cases if k[0] in ("pkg_extract", "pkg_decoder")})
-    if sizes:
-        rep.add(f"#### PKG `TZK_GetFile` and the decoder alone ({platform})")
-        rep.add()
-        rep.command(cmd_key)
-        rep.add("Whole call: `TZK_GetFile` (block of L + 256 bytes included) against the "
-                "byte-at-a-time reference decoder writing into a fresh `GlobalAlloc` block of "
-                "the same size. Decoder alone: the plug-in's decoder against the reference, "
-                "both into one resident buffer.")
-        rep.add()
-        rep.add("| data | entry | packed | call MB/s | reference+block MB/s | call ratio | "
-                "decoder MB/s | reference MB/s | decoder ratio | spread |")
-        rep.add("|---|---|---|---|---|---|---|---|---|---|")
-        for kind in KINDS:
-            for size in sizes:
-                ke = ("pkg_extract", kind, size)
-                kd = ("pkg_decoder", kind, size)
-                if ke not in cases and kd not in cases:
-                    continue
-                packed = stored.get(ke) or stored.get(kd)
-                re_ = ratio(cases, ke, "reference", "getfile")
-                rd = ratio(cases, kd, "reference", "fast")
-                rep.add(f"| {kind} | {size_label(size)} | "
-                        f"{'-' if not packed else f'{size / packed:.1f}:1'} | "
-                        f"{fmt(mbps(cases, ke, 'getfile', size), 0)} | "
-                        f"{fmt(mbps(cases, ke, 'reference', size), 0)} | {fmt(re_)} | "
-                        f"{fmt(mbps(cases, kd, 'fast', size), 0)} | "
-                        f"{fmt(mbps(cases, kd, 'reference', size), 0)} | {fmt(rd)} | "
-                        f"{noise(platform, ke, kd)} |")
-                low = kind == "runs"
-                rep.target(platform, f"PKG call {kind} {size_label(size)} vs reference", re_,
-                           1.5 if low else 1.0, ">= 1.50" if low else ">= 1.00")
-                rep.target(platform, f"PKG decoder {kind} {size_label(size)} vs reference", rd,
-                           2.4 if low else 1.1, ">= 2.40" if low else ">= 1.10")
-        rep.add()
-
-    keys = sorted(k for k in cases if k[0] == "listing")
-    if keys:
-        rep.add(f"#### Listing ({platform})")
-        rep.add()
-        rep.command(cmd_key)
-        rep.add("Floor: the table region read with one positioning and one read into a fresh "
-                "heap buffer, plus a zero-filled record block of the same size (n x 568 bytes) "
-                "locked, touched once per record and freed. For PSARC also the manifest's "
-                "stored bytes read with one read and inflated. Ratios here are times: listing "
-                "over floor (at most 1.3 is the target).")
-        rep.add()
-        rep.add("| format | entries | listing ms | floor ms | floor + manifest ms | "
-                "listing / floor | listing / (floor + manifest) |")
-        rep.add("|---|---|---|---|---|---|---|")
-        for key in keys:
-            v = cases[key]
-            t = v.get("listing")
-            fl = v.get("floor")
-            fm = v.get("floor+manifest")
-            r1 = None if not (t and fl) else t / fl
-            r2 = None if not (t and fm) else t / fm
-            rep.add(f"| {key[1]} | {key[2]} | {fmt(t and t * 1e3, 1)} | {fmt(fl and fl * 1e3, 1)} "
-                    f"| {fmt(fm and fm * 1e3, 1)} | {fmt(r1)} | {fmt(r2)} |")
-            if key[1] == "pkg":
-                rep.target(platform, f"PKG listing of {key[2]} entries / floor (time)", r1, 1.3,
-                           "<= 1.30", higher=False)
-            else:
-                rep.target(platform, f"PSARC listing of {key[2]} entries / (floor + manifest) "
-                           "(time)", r2, 1.3, "<= 1.30", higher=False)
+                if isinstance(bound, tuple):
+                    bound = bound[0] if data == "runs" else bound[1]
+                what = name.format(data=data, size=size_label(size), entries=size)
+                rep.target(platform, what, r.ratio(group, baseline, subject), bound,
+                           f"{'>=' if higher else '<='} {bound:.2f}", higher=higher)
         rep.add()
 
 
@@ -290,6 +318,7 @@ PLOT_SERIES = [
     ("psarc_extract", "getfile", "PSARC TZK\\_GetFile", "lc rgb '#1f77b4' lw 2 pt 7"),
     ("psarc_extract", "uncompress", "(a) bare uncompress, resident", "lc rgb '#1f77b4' dt 2 pt 4"),
     ("psarc_extract", "floor", "(b) GlobalAlloc + uncompress", "lc rgb '#17becf' dt 3 pt 6"),
+    ("psarc_extract", "libdeflate", "(c) libdeflate alone, resident", "lc rgb '#9467bd' dt 4 pt 8"),
     ("pkg_extract", "getfile", "PKG TZK\\_GetFile", "lc rgb '#d62728' lw 2 pt 7"),
     ("pkg_extract", "reference", "PKG reference + fresh block", "lc rgb '#d62728' dt 2 pt 4"),
     ("psarc_stored", "getfile", "stored PSARC TZK\\_GetFile", "lc rgb '#2ca02c' lw 2 pt 7"),
@@ -342,34 +371,18 @@ def write_gnuplot(path, data_path, png_path, panels, platform):
         f.write("unset multiplot\n")
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--gbench")
-    ap.add_argument("--wine")
-    ap.add_argument("--native-harness")
-    ap.add_argument("--peak")
-    ap.add_argument("--facts")
-    ap.add_argument("--out", required=True)
-    ap.add_argument("--plot-data")
-    ap.add_argument("--plot-script")
-    ap.add_argument("--png-name", default="performance.png")
-    args = ap.parse_args()
-
+def read_facts(path):
     facts = {}
-    if args.facts and os.path.exists(args.facts):
-        with open(args.facts) as f:
+    if path and os.path.exists(path):
+        with open(path) as f:
             for line in f:
                 if "\t" in line:
                     k, v = line.rstrip("\n").split("\t", 1)
                     facts[k] = v
-    rep = Report(facts)
+    return facts
 
-    wine = load_harness(args.wine, "win32") if args.wine and os.path.exists(args.wine) else None
-    gb = load_gbench(args.gbench) if args.gbench and os.path.exists(args.gbench) else None
-    native_h = (load_harness(args.native_harness, "linux32-harness")
-                if args.native_harness and os.path.exists(args.native_harness) else None)
-    peak = load_lines(args.peak) if args.peak and os.path.exists(args.peak) else None
 
+def write_head(rep, facts, wine, png_name):
     rep.add("# Performance")
     rep.add()
     rep.add("Written by `scripts/bench.sh`; every figure below comes from the command shown "
@@ -387,9 +400,8 @@ def main():
             "work; ratios taken in one process are robust to some of that, single MB/s "
             "figures less so.")
     if wine:
-        crcs = wine[2]
         rep.add("- Data (CRC-32 of the 16 MiB of each kind, the same on both platforms): " +
-                ", ".join(f"{k} {v}" for k, v in crcs.items()))
+                ", ".join(f"{k} {v}" for k, v in wine[2].items()))
     rep.add()
     rep.add("Data kinds, generated in code (`bench/bench_data.cpp`): **text**, program source; "
             "**words**, English-like prose; **binary**, an executable-like image; **runs**, "
@@ -397,29 +409,11 @@ def main():
             "prefixes of the same 16 MiB. PSARC blocks are deflated at level 9 by the "
             "project's writer, PKG entries LZ-coded by the project's writer.")
     rep.add()
-    rep.add(f"![MB/s against entry size]({args.png_name})")
+    rep.add(f"![MB/s against entry size]({png_name})")
     rep.add()
 
-    body_start = len(rep.lines)
-    if wine:
-        rep.add("## Windows (Wine)")
-        rep.add()
-        extraction_tables(rep, "win32", wine[0], wine[1], "cmd_wine")
-    if gb:
-        rep.add("## Native (32-bit Linux, Google Benchmark)")
-        rep.add()
-        extraction_tables(rep, "linux32", gb[0], gb[1], "cmd_gbench")
-    if native_h:
-        rep.add("## Native (32-bit Linux, the stand-alone harness)")
-        rep.add()
-        extraction_tables(rep, "linux32-harness", native_h[0], native_h[1], "cmd_native")
-    if peak:
-        rep.add("## Memory")
-        rep.add()
-        peak_table(rep, peak)
-    body = rep.lines[body_start:]
-    rep.lines = rep.lines[:body_start]
 
+def write_targets(rep, notes):
     rep.add("## Targets")
     rep.add()
     rep.add("| platform | target | measured | bound | verdict |")
@@ -430,13 +424,49 @@ def main():
     missed = sum(1 for t in rep.targets if t[4] != "met")
     rep.add(f"{len(rep.targets) - missed} of {len(rep.targets)} met.")
     rep.add()
-    notes = facts.get("notes_file")
     if notes and os.path.exists(notes):
         with open(notes) as f:
             rep.add(f.read().rstrip())
         rep.add()
-    rep.lines.extend(body)
 
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ["--gbench", "--wine", "--native-harness", "--peak", "--facts", "--plot-data",
+                 "--plot-script"]:
+        ap.add_argument(name)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--png-name", default="performance.png")
+    args = ap.parse_args()
+    given = lambda path: path and os.path.exists(path)  # noqa: E731
+    facts = read_facts(args.facts)
+    rep = Report(facts)
+    wine = load_harness(args.wine, "win32") if given(args.wine) else None
+    gb = load_gbench(args.gbench) if given(args.gbench) else None
+    native_h = (load_harness(args.native_harness, "linux32-harness")
+                if given(args.native_harness) else None)
+    peak = load_lines(args.peak) if given(args.peak) else None
+
+    write_head(rep, facts, wine, args.png_name)
+    # The tables first, so that their targets are known; the targets go before them.
+    body_start = len(rep.lines)
+    for title, platform, loaded, cmd in [
+            ("Windows (Wine)", "win32", wine, "cmd_wine"),
+            ("Native (32-bit Linux, Google Benchmark)", "linux32", gb, "cmd_gbench"),
+            ("Native (32-bit Linux, the stand-alone harness)", "linux32-harness", native_h,
+             "cmd_native")]:
+        if loaded:
+            rep.add(f"## {title}")
+            rep.add()
+            extraction_tables(rep, platform, loaded[0], loaded[1], cmd)
+    if peak:
+        rep.add("## Memory")
+        rep.add()
+        peak_table(rep, peak)
+    body = rep.lines[body_start:]
+    rep.lines = rep.lines[:body_start]
+    write_targets(rep, facts.get("notes_file"))
+    rep.lines.extend(body)
     with open(args.out, "w") as f:
         f.write("\n".join(rep.lines).rstrip() + "\n")
 

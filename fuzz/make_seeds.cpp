@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reference/reference.h"
 #include "tools/writers/byte_writer.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
@@ -224,6 +225,51 @@ bool BlockSeeds() {
   return ok;
 }
 
+// psarc_inflate: 2 bytes (plain bytes due, less one), 1 flag byte, then the block.
+Bytes InflateSeed(uint32_t due, uint8_t flags, const Bytes& block) {
+  CByteWriter w;
+  w.U8(static_cast<uint8_t>(due - 1));
+  w.U8(static_cast<uint8_t>((due - 1) >> 8));
+  w.U8(flags);
+  w.Raw(block.data(), block.size());
+  return w.bytes();
+}
+
+bool InflateSeeds() {
+  bool ok = true;
+  // One stream of each kind the fast decoder and zlib read differently.
+  int n = 0;
+  for (const ReservedCodeStream& r : ReservedCodeStreams()) {
+    ok = Save("psarc_inflate", "reserved-" + std::to_string(++n),
+              InflateSeed(static_cast<uint32_t>(r.fastPlain.size()), 0, r.stream)) &&
+         ok;
+  }
+  Bytes plain = Text(std::string(40, 'a') + "bcdefgh, the stream of a short block; ");
+  const Bytes noise = Noise(200, 5);
+  plain.insert(plain.end(), noise.begin(), noise.end());
+  for (int level : {1, 6, 9}) {
+    uLongf size = compressBound(static_cast<uLong>(plain.size()));
+    Bytes z(size);
+    compress2(z.data(), &size, plain.data(), static_cast<uLong>(plain.size()), level);
+    z.resize(size);
+    const uint32_t due = static_cast<uint32_t>(plain.size());
+    ok = Save("psarc_inflate", "level-" + std::to_string(level), InflateSeed(due, 0, z)) && ok;
+    ok = Save("psarc_inflate", "level-" + std::to_string(level) + "-more-due",
+              InflateSeed(due + 100, 2, z)) &&
+         ok;
+    Bytes cut(z.begin(), z.begin() + static_cast<long>(z.size() / 2));
+    ok = Save("psarc_inflate", "level-" + std::to_string(level) + "-cut",
+              InflateSeed(due, 0, cut)) &&
+         ok;
+    Bytes padded = z;
+    padded.resize(plain.size(), 0);
+    ok = Save("psarc_inflate", "level-" + std::to_string(level) + "-padded",
+              InflateSeed(due, 1, padded)) &&
+         ok;
+  }
+  return ok;
+}
+
 bool TextSeeds() {
   bool ok = true;
   // Code page index, width (le16), then the text.
@@ -274,6 +320,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   root = argv[1];
-  const bool ok = Archives() && LzSeeds() && BlockSeeds() && TextSeeds() && NameSeeds();
+  const bool ok =
+      Archives() && LzSeeds() && BlockSeeds() && InflateSeeds() && TextSeeds() && NameSeeds();
   return ok ? 0 : 1;
 }

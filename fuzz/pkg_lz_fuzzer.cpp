@@ -1,65 +1,22 @@
 // The escape-byte LZ extraction alone. Input: bytes 0 to 3 give the entry's plain size L
 // (the low 18 bits of the first three bytes: up to 256 KiB, as much as a few KiB of tokens
 // can produce; when bit 7 of byte 3 is set, L is instead 0xFFFFFF00 plus byte 0, sizes
-// whose block of L + 256 bytes cannot exist); the rest is the
-// stored bytes, the 12-byte header and the tokens, handed in flush against an inaccessible
-// page with packedSize equal to their length.
+// whose block of L + 256 bytes cannot exist); the rest is the stored bytes, the 12-byte
+// header and the tokens, handed in flush against an inaccessible page with packedSize
+// equal to their length.
 //
 // Whatever the stream, the decoder must give what the byte-at-a-time definition gives: the
-// same bytes, counts and stop. Where the stream is well-formed (every token inside the
-// stored bytes, every distance within the output so far, every write inside the block) the
-// block must also equal what a straightforward decoding gives.
+// same bytes, counts and stop, both into an output of exactly the plain size and into the
+// host's block of L + 256 bytes. Where the header's decodedLength is at most L, the
+// definition must never meet the block's end: the margin holds the last token's overrun.
 #include <cstring>
 #include <vector>
 
-#include "bench/pkg_lz_reference.h"
+#include "bytes/byte_order.h"
 #include "fuzz/fuzz_support.h"
 #include "pkg/pkg.h"
 #include "plugin/plugin.h"
-
-namespace {
-
-// The tokens decoded one byte at a time into out (capacity bytes, zero-filled). False when
-// the stream reaches past the stored bytes, before the output's start or past its end.
-bool DecodeWellFormed(const uint8_t* in, size_t inLength, std::vector<uint8_t>* out) {
-  if (inLength < 12) return false;
-  const int32_t decodedLength = static_cast<int32_t>(FuzzLe32(in, inLength, 0));
-  const int32_t endOffset = static_cast<int32_t>(FuzzLe32(in, inLength, 4));
-  const uint8_t escape = in[8];
-  const size_t capacity = out->size();
-  int64_t pos = 12;
-  int64_t o = 0;
-  while (pos < endOffset && o < decodedLength) {
-    if (static_cast<uint64_t>(pos) >= inLength) return false;
-    const uint8_t b = in[pos];
-    if (b != escape) {
-      if (static_cast<uint64_t>(o) >= capacity) return false;
-      (*out)[static_cast<size_t>(o++)] = b;
-      pos += 1;
-      continue;
-    }
-    if (static_cast<uint64_t>(pos + 1) >= inLength) return false;
-    if (in[pos + 1] == escape) {
-      if (static_cast<uint64_t>(o) >= capacity) return false;
-      (*out)[static_cast<size_t>(o++)] = escape;
-      pos += 2;
-      continue;
-    }
-    if (static_cast<uint64_t>(pos + 2) >= inLength) return false;
-    const uint8_t d = in[pos + 1];
-    const uint32_t n = in[pos + 2];
-    const int64_t distance = d > escape ? d - 1 : d;
-    if (distance > o || static_cast<uint64_t>(o) + n > capacity) return false;
-    for (uint32_t j = 0; j < n; ++j) {
-      (*out)[static_cast<size_t>(o + j)] = (*out)[static_cast<size_t>(o + j - distance)];
-    }
-    o += n;
-    pos += 3;
-  }
-  return true;
-}
-
-}  // namespace
+#include "reference/reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
@@ -103,12 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static std::vector<uint8_t> expected;
   expected.assign(size_t{plain} + 256, 0);
-  if (DecodeWellFormed(stored.data(), stored.size(), &expected)) {
-    const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
-    FUZZ_CHECK(block != nullptr);
-    FUZZ_CHECK(std::memcmp(block, expected.data(), expected.size()) == 0);
-    GlobalUnlock(contents);
+  PkgLzEnd end = PkgLzEnd::kStream;
+  (void)DecodePkgLzDefinition(stored.data(), stored.size(), expected.data(), expected.size(), &end);
+  if (stored.size() >= kPkgLzHeaderSize) {
+    const int32_t decodedLength = le32s(stored.data() + kPkgLzDecodedLengthAt);
+    FUZZ_CHECK(decodedLength < 0 || static_cast<uint32_t>(decodedLength) > plain ||
+               end != PkgLzEnd::kOutputFull);
   }
+  const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
+  FUZZ_CHECK(block != nullptr);
+  FUZZ_CHECK(std::memcmp(block, expected.data(), expected.size()) == 0);
+  GlobalUnlock(contents);
   GlobalFree(contents);
   return 0;
 }

@@ -49,10 +49,15 @@ constexpr size_t kPkgLzMaxDistance = 254;
 bool PkgTest(const uint8_t* header);
 ListingRegion PkgRegion(const uint8_t* header);
 int32_t PkgFill(const ListingContext& context);
-// Extraction of an entry whose param is kPkgCompressedLz: a block of L + kPkgLzMargin bytes
-// (L = low 32 bits of `size`) with the decoded bytes; `size` rewritten as L. 0, or 1 (record
-// untouched, nothing stored) when the block cannot be had.
-int32_t PkgGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents);
+// The extraction, for the frame. Only an entry whose param is kPkgCompressedLz is decoded;
+// every other entry takes the raw copy.
+bool PkgTakes(const ArchiveEntry& entry);
+// A block of L + kPkgLzMargin bytes (L = low 32 bits of `size`); refused when that does not
+// fit in 32 bits.
+bool PkgBlockSize(const ArchiveEntry& entry, uint32_t* size);
+// DecodePkgLz of the packedSize stored bytes into the block; never fails.
+int32_t PkgDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* out,
+                  uint32_t capacity);
 
 // What one decoding did.
 struct PkgLzResult {

@@ -1,7 +1,7 @@
 // PKG recognition and the listing of its directory.
 #include <cstring>
 
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "text/ansi_text.h"
 

@@ -1,29 +1,31 @@
 // Escape-byte LZ extraction of compressed PKG entries.
 //
-// Margin proof. The block handed to the host has L + kPkgLzMargin bytes. The output bound is
-// tested once per token, before it: a token starts only while o < decodedLength. One token
-// writes at most kPkgLzMaxTokenOutput bytes (a count byte), so with decodedLength <= L the
-// last token ends at most at L - 1 + 255 < L + 256: the overrun lands in the margin and the
-// capacity clip is never reached. A decodedLength above L (a malformed header) is held by
-// the clip at outCapacity, tested once per copy token.
-//
-// Fast path. A token takes the fast path only while more than eight input bytes remain
-// before the token stop (endOffset, within the stored bytes), more than eight output
-// starts before decodedLength, and kFastOutRoom bytes before the block's end. There a word
-// of literal tokens needs no per-token test, a whole copy token can be read, and every
-// store of a token fits, so only the distance is tested. The fast path stores whole words
-// and fixed runs of chunks, so past the end of a token it may leave scratch bytes, which
-// the next token overwrites from its own start on. Every byte before the output position
-// thus holds what the definition gives it, and a copy reads no other: its distance is at
-// least 1, except distance 0, which reads each byte itself. The definition leaves those
-// zero (its block starts zeroed and no token writes past its own end), so the fast path
-// stores zeros for it. When the fast path ends, the scratch past the output position is
-// zeroed. Near the end of either buffer the careful path then tests each byte it reads and
-// clips the copy, with every byte from the output position on zero, as in the definition.
+// Entry assumptions of DecodePkgLz, and what each one allows:
+//   - out holds outCapacity zero bytes. So every byte no token writes reads as zero, and a
+//     distance-0 copy, which reads each byte it writes before writing it, produces zeros.
+//   - Tokens start only while the output position is below decodedLength (clipped to
+//     outCapacity), tested once per token, and one token writes at most
+//     kPkgLzMaxTokenOutput = 255 bytes. So with decodedLength <= L and the host's block of
+//     L + kPkgLzMargin bytes, the last token ends at most at L - 1 + 255 < L + 256: the
+//     overrun lands in the margin and the capacity clip is never reached. A decodedLength
+//     above L (a malformed header) is held by the clip at outCapacity, tested once per copy.
+//   - The fast path runs a token only while more than kFastInRoom input bytes remain
+//     before the token stop (endOffset, within the stored bytes) and more than eight output
+//     starts remain before decodedLength, kFastOutRoom bytes before the block's end. So a
+//     word of literal tokens needs no per-token test, a whole copy token can be read, and
+//     every store of a token fits: only the distance is tested.
+//   - The fast path stores whole words and fixed runs of chunks, so past a token's end it
+//     may leave scratch bytes; the next token overwrites them from its own start on. So
+//     every byte before the output position holds what the definition gives it, and a copy
+//     reads no other (its distance is at least 1; distance 0 stores zeros, as the
+//     definition's untouched block holds there).
+//   - When the fast path ends, the scratch past the output position is zeroed. So the
+//     careful path starts, as the definition does, with every byte from the output position
+//     on zero; near the end of either buffer it tests each byte it reads and clips the copy.
 #include <cstring>
 
-#include "host/byte_order.h"
-#include "host/byte_scan.h"
+#include "bytes/byte_order.h"
+#include "bytes/byte_scan.h"
 #include "pkg/pkg.h"
 
 static_assert(kPkgLzMaxTokenOutput < kPkgLzMargin,
@@ -133,117 +135,117 @@ PkgLzResult DecodePkgLz(const uint8_t* in, size_t inLength, uint8_t* out, size_t
   const LzHeader h = ReadLzHeader(in, inLength);
   const uint8_t escape = h.escape;
   const ScanWord escapeWord = kScanOnes * escape;
-  const uint8_t* const in_begin = in;
-  const uint8_t* const in_end = in + inLength;
-  const uint8_t* const in_stop = in + ClipBound(h.endOffset, inLength);
-  uint8_t* const out_begin = out;
-  uint8_t* const out_end = out + outCapacity;
-  uint8_t* const out_stop = out + ClipBound(h.decodedLength, outCapacity);
+  const uint8_t* const inBegin = in;
+  const uint8_t* const inEnd = in + inLength;
+  const uint8_t* const inStop = in + ClipBound(h.endOffset, inLength);
+  uint8_t* const outBegin = out;
+  uint8_t* const outEnd = out + outCapacity;
+  uint8_t* const outStop = out + ClipBound(h.decodedLength, outCapacity);
 
-  // Fast-path limits. A token starting below in_fast has eight bytes before in_stop (so a
+  // Fast-path limits. A token starting below inFast has eight bytes before inStop (so a
   // word of literal tokens and the copy token after it all lie inside it); one starting
-  // below out_fast has eight output starts before out_stop and kFastOutRoom bytes before
-  // out_end. Both are formed as counts, never past either end.
-  const size_t inStopCount = static_cast<size_t>(in_stop - in);
-  const size_t outStopCount = static_cast<size_t>(out_stop - out);
-  const uint8_t* const in_fast = in + (inStopCount > kFastInRoom ? inStopCount - kFastInRoom : 0);
+  // below outFast has eight output starts before outStop and kFastOutRoom bytes before
+  // outEnd. Both are formed as counts, never past either end.
+  const size_t inStopCount = static_cast<size_t>(inStop - in);
+  const size_t outStopCount = static_cast<size_t>(outStop - out);
+  const uint8_t* const inFast = in + (inStopCount > kFastInRoom ? inStopCount - kFastInRoom : 0);
   size_t outFastCount = outStopCount > 8 ? outStopCount - 8 : 0;
   if (outCapacity < kFastOutRoom) {
     outFastCount = 0;
   } else if (outFastCount > outCapacity - kFastOutRoom) {
     outFastCount = outCapacity - kFastOutRoom;
   }
-  uint8_t* const out_fast = out + outFastCount;
+  uint8_t* const outFast = out + outFastCount;
 
-  const uint8_t* in_next = in + (inLength < kPkgLzHeaderSize ? inLength : kPkgLzHeaderSize);
-  uint8_t* out_next = out;
-  // The fast path: each pass is a run of literal tokens, a token, or both. in_fast <=
-  // in_stop and out_fast <= out_stop, so its test implies the careful path's own. Both
+  const uint8_t* inNext = in + (inLength < kPkgLzHeaderSize ? inLength : kPkgLzHeaderSize);
+  uint8_t* outNext = out;
+  // The fast path: each pass is a run of literal tokens, a token, or both. inFast <=
+  // inStop and outFast <= outStop, so its test implies the careful path's own. Both
   // pointers only grow: once either limit is reached, the fast path is done.
-  while (in_next < in_fast && out_next < out_fast) {
-    if (in_next[0] != escape) {
+  while (inNext < inFast && outNext < outFast) {
+    if (inNext[0] != escape) {
       // The literals up to the first escape byte of the word, each a token starting inside
       // both stops, stored as one word: the bytes past them are scratch.
-      const ScanWord w = LoadScanWord(in_next);
+      const ScanWord w = LoadScanWord(inNext);
       const ScanWord escapes = ZeroByteFlags(w ^ escapeWord);
-      StoreWord(out_next, w);
+      StoreWord(outNext, w);
       if (escapes == 0) {
-        in_next += kScanWordBytes;
-        out_next += kScanWordBytes;
+        inNext += kScanWordBytes;
+        outNext += kScanWordBytes;
         continue;
       }
       const size_t k = BytesBeforeFlag(escapes);
-      in_next += k;
-      out_next += k;
-      // in_next[0] is the escape byte: its token follows, inside the room.
+      inNext += k;
+      outNext += k;
+      // inNext[0] is the escape byte: its token follows, inside the room.
     }
-    const uint8_t d = in_next[1];
+    const uint8_t d = inNext[1];
     if (d == escape) {
-      *out_next++ = escape;
-      in_next += 2;
+      *outNext++ = escape;
+      inNext += 2;
       continue;
     }
-    const size_t n = in_next[2];
+    const size_t n = inNext[2];
     const size_t distance = d > escape ? d - 1u : d;
-    if (distance > static_cast<size_t>(out_next - out_begin)) break;  // stop, as below
-    in_next += 3;
-    CopyFromBehind(out_next, distance, n);  // within the room: never clipped here
-    out_next += n;
+    if (distance > static_cast<size_t>(outNext - outBegin)) break;  // stop, as below
+    inNext += 3;
+    CopyFromBehind(outNext, distance, n);  // within the room: never clipped here
+    outNext += n;
   }
   // No store of the fast path reached kFastOutRoom bytes past the output position.
-  const size_t left = static_cast<size_t>(out_end - out_next);
-  if (left != 0) std::memset(out_next, 0, left < kFastOutRoom ? left : kFastOutRoom);
+  const size_t left = static_cast<size_t>(outEnd - outNext);
+  if (left != 0) std::memset(outNext, 0, left < kFastOutRoom ? left : kFastOutRoom);
 
   // The careful path: the definition's checks, one per token.
-  while (in_next < in_stop && out_next < out_stop) {
-    const uint8_t b = in_next[0];
+  while (inNext < inStop && outNext < outStop) {
+    const uint8_t b = inNext[0];
     if (b != escape) {
-      *out_next++ = b;
-      in_next += 1;
+      *outNext++ = b;
+      inNext += 1;
       continue;
     }
     // Stop: a token cut by the end of the stored bytes is not carried out.
-    if (in_end - in_next < 2) break;
-    const uint8_t d = in_next[1];
+    if (inEnd - inNext < 2) break;
+    const uint8_t d = inNext[1];
     if (d == escape) {
-      *out_next++ = escape;
-      in_next += 2;
+      *outNext++ = escape;
+      inNext += 2;
       continue;
     }
-    if (in_end - in_next < 3) break;
-    size_t n = in_next[2];
+    if (inEnd - inNext < 3) break;
+    size_t n = inNext[2];
     const size_t distance = d > escape ? d - 1u : d;
     // Stop: a copy may not reach before the first output byte.
-    if (distance > static_cast<size_t>(out_next - out_begin)) break;
-    in_next += 3;
-    // Clip: the copy ends at the block's end; the loop then stops since out_stop <= out_end.
-    const size_t room = static_cast<size_t>(out_end - out_next);
+    if (distance > static_cast<size_t>(outNext - outBegin)) break;
+    inNext += 3;
+    // Clip: the copy ends at the block's end; the loop then stops since outStop <= outEnd.
+    const size_t room = static_cast<size_t>(outEnd - outNext);
     if (n > room) n = room;
-    const uint8_t* src = out_next - distance;
-    for (size_t j = 0; j < n; ++j) out_next[j] = src[j];
-    out_next += n;
+    const uint8_t* src = outNext - distance;
+    for (size_t j = 0; j < n; ++j) outNext[j] = src[j];
+    outNext += n;
   }
-  return PkgLzResult{static_cast<size_t>(out_next - out_begin),
-                     static_cast<size_t>(in_next - in_begin)};
+  return PkgLzResult{static_cast<size_t>(outNext - outBegin),
+                     static_cast<size_t>(inNext - inBegin)};
 }
 
-int32_t PkgGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
-  const uint32_t plainSize = static_cast<uint32_t>(entry->size);
-  const uint64_t capacity = static_cast<uint64_t>(plainSize) + kPkgLzMargin;
-  CGlobalHandleMemory block;
-  // Alloc refuses a capacity beyond 32 bits, so the block's size is never wrapped.
-  if (block.Alloc(capacity) == nullptr) return kResultNoMemory;
-  auto* out = static_cast<uint8_t*>(block.Lock());
-  if (out == nullptr) return kResultNoMemory;
+bool PkgTakes(const ArchiveEntry& entry) { return entry.param == kPkgCompressedLz; }
+
+bool PkgBlockSize(const ArchiveEntry& entry, uint32_t* size) {
+  const uint64_t capacity = static_cast<uint64_t>(static_cast<uint32_t>(entry.size)) + kPkgLzMargin;
+  *size = static_cast<uint32_t>(capacity);
+  return capacity <= UINT32_MAX;
+}
+
+int32_t PkgDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* out,
+                  uint32_t capacity) {
   // The host hands in packedSize stored bytes. A sign-extended value no host could have
   // handed in is cut to the address space above `stored`, so no pointer formed wraps.
   size_t inLength = 0;
   if (stored != nullptr) {
     const uint64_t room = SIZE_MAX - reinterpret_cast<uintptr_t>(stored);
-    inLength = static_cast<size_t>(entry->packedSize < room ? entry->packedSize : room);
+    inLength = static_cast<size_t>(entry.packedSize < room ? entry.packedSize : room);
   }
-  (void)DecodePkgLz(stored, inLength, out, static_cast<size_t>(capacity));  // never fails
-  *contents = block.Detach();
-  entry->size = plainSize;
+  (void)DecodePkgLz(stored, inLength, out, capacity);  // never fails
   return kResultOk;
 }

@@ -58,8 +58,8 @@ PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
 PLATFORM_API void PlatformSetAnsiCodePage(UINT codePage) { forcedCodePage = codePage; }
 
 PLATFORM_API void* PlatformHeapAlloc(size_t bytes) {
-  // No 32-bit process gets 2 GiB in one block; refuse it here as the Windows heap does,
-  // rather than ask the C library (or a sanitizer's allocator) for it.
+  // No 32-bit process gets 2 GiB in one block: such a request is refused here rather than
+  // asked of the C library (or a sanitizer's allocator).
   if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
   void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (p != nullptr) ++liveHeap;
@@ -189,7 +189,8 @@ PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file) {
 
 namespace {
 
-// The code page a locale name selects, as Wine maps the Unix locale to the ANSI code page.
+// The ANSI code page of the locale: the double-byte code page of the four locales that have
+// one, 1252 for every other.
 UINT CodePageFromLocale() {
   const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
   const char* locale = nullptr;
@@ -224,35 +225,25 @@ PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info) {
   if (codePage == CP_ACP) codePage = GetACP();
   std::memset(info, 0, sizeof(*info));
   info->DefaultChar[0] = '?';
-  // Lead-byte ranges as pairs, ending with two zero bytes.
-  static const BYTE k932[] = {0x81, 0x9F, 0xE0, 0xFC};
-  static const BYTE k936[] = {0x81, 0xFE};
-  static const BYTE k949[] = {0x81, 0xFE};
-  static const BYTE k950[] = {0x81, 0xFE};
-  const BYTE* ranges = nullptr;
-  size_t n = 0;
-  switch (codePage) {
-    case 932:
-      ranges = k932;
-      n = sizeof(k932);
-      break;
-    case 936:
-      ranges = k936;
-      n = sizeof(k936);
-      break;
-    case 949:
-      ranges = k949;
-      n = sizeof(k949);
-      break;
-    case 950:
-      ranges = k950;
-      n = sizeof(k950);
-      break;
-    case 1252: break;
-    default: return FALSE;
+  // Lead-byte ranges as pairs; the rest of LeadByte stays zero, which ends the list.
+  struct DoubleByte {
+    UINT codePage;
+    BYTE ranges[4];
+  };
+  static const DoubleByte kDoubleByte[] = {
+      {932, {0x81, 0x9F, 0xE0, 0xFC}},
+      {936, {0x81, 0xFE}},
+      {949, {0x81, 0xFE}},
+      {950, {0x81, 0xFE}},
+  };
+  for (const DoubleByte& d : kDoubleByte) {
+    if (d.codePage != codePage) continue;
+    info->MaxCharSize = 2;
+    std::memcpy(info->LeadByte, d.ranges, sizeof(d.ranges));
+    return TRUE;
   }
-  info->MaxCharSize = ranges != nullptr ? 2 : 1;
-  if (ranges != nullptr) std::memcpy(info->LeadByte, ranges, n);
+  if (codePage != 1252) return FALSE;
+  info->MaxCharSize = 1;
   return TRUE;
 }
 

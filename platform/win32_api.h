@@ -92,7 +92,7 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
 // Cuts or extends the file at its current position (tests shrink an archive with it).
 PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file);
 
-// Code pages, taken from LC_ALL / LC_CTYPE / LANG as Wine does.
+// Code pages: the ANSI code page follows the locale named by LC_ALL, LC_CTYPE or LANG.
 PLATFORM_API UINT WINAPI GetACP(void);
 PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
 

@@ -6,6 +6,7 @@
 
 #include "host/host_records.h"
 #include "memory/memory.h"
+#include "plugin/format_reader.h"
 
 class CPluginBase {
  public:
@@ -55,7 +56,18 @@ class CPluginArchivePSX : public CPluginBase {
   CBlockTableRegistry blockTables;
 };
 
-// The raw copy: the entry's first L stored bytes (L = low 32 bits of `size`) in a new block
-// of L bytes. The host hands in packedSize stored bytes, so no more than that is read and
-// the rest of the block stays zero.
-int32_t CopyStoredEntry(const uint8_t* stored, const ArchiveEntry* entry, HGLOBAL* contents);
+// The frame both formats share (plugin_frame.cpp).
+
+// Lists the archive as `format` says: reads its table region with one positioning and one
+// read, fills the records in one locked, zero-filled block and hands the block over
+// unlocked. 0, or 1 with nothing stored and the count left at 0 when memory cannot be had.
+int32_t ListFormat(const ArchiveFormat& format, const ArchiveSource* source,
+                   CBlockTableRegistry* blockTables, HGLOBAL* entries, int32_t* count);
+// Extracts one record as `format` says: allocates the block of BlockSize bytes, locks it,
+// lets Decode fill it, detaches it, stores the handle and rewrites the record's size when
+// the row does. 0, or 1 with nothing stored and the record untouched.
+int32_t ExtractRecord(const ArchiveFormat& format, const uint8_t* stored, ArchiveEntry* entry,
+                      HGLOBAL* contents);
+// The raw copy, the row of every record no format decodes: the entry's first L stored bytes
+// (L = low 32 bits of `size`) in a block of L bytes, the record untouched.
+extern const ArchiveFormat kRawCopy;

@@ -94,7 +94,7 @@ int32_t CPluginBase::GetArchiveInfo(const ArchiveSource*, HGLOBAL*, int32_t*) { 
 
 int32_t CPluginBase::GetFile(uint32_t, const uint8_t* stored, ArchiveEntry* entry,
                              HGLOBAL* contents) {
-  return CopyStoredEntry(stored, entry, contents);
+  return ExtractRecord(kRawCopy, stored, entry, contents);
 }
 
 int32_t CPluginBase::ReservedA(uint32_t, uint32_t) { return kResultOk; }
@@ -105,19 +105,3 @@ int32_t CPluginBase::ReservedE(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)
   return kResultOk;
 }
 int32_t CPluginBase::ReservedF(uint32_t) { return kResultOk; }
-
-int32_t CopyStoredEntry(const uint8_t* stored, const ArchiveEntry* entry, HGLOBAL* contents) {
-  const uint32_t size = static_cast<uint32_t>(entry->size);
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-  if (block == nullptr) return kResultNoMemory;
-  // The host hands in packedSize bytes: never read more, the rest of the block stays zero.
-  const uint64_t available = entry->packedSize;
-  const uint32_t n = available < size ? static_cast<uint32_t>(available) : size;
-  if (n != 0) {
-    void* p = GlobalLock(block);
-    if (p != nullptr && stored != nullptr) std::memcpy(p, stored, n);
-    (void)GlobalUnlock(block);  // balanced with the lock above
-  }
-  *contents = block;
-  return kResultOk;
-}

@@ -14,19 +14,19 @@
 #include "plugin/format_reader.h"
 
 // Header fields (big-endian u32 unless said otherwise).
-constexpr uint32_t kPsarcHeaderMagic = 0;        // "PSAR"
-constexpr uint32_t kPsarcHeaderCompression = 8;  // "zlib"
-constexpr uint32_t kPsarcHeaderTocLength = 12;   // bytes read from kPsarcHeaderSize on
-constexpr uint32_t kPsarcHeaderTocEntrySize = 16;
-constexpr uint32_t kPsarcHeaderTocEntryCount = 20;
-constexpr uint32_t kPsarcHeaderBlockSize = 24;
+constexpr uint32_t kPsarcHeaderMagicAt = 0;        // "PSAR"
+constexpr uint32_t kPsarcHeaderCompressionAt = 8;  // "zlib"
+constexpr uint32_t kPsarcHeaderTocLengthAt = 12;   // bytes read from kPsarcHeaderSize on
+constexpr uint32_t kPsarcHeaderTocEntrySizeAt = 16;
+constexpr uint32_t kPsarcHeaderTocEntryCountAt = 20;
+constexpr uint32_t kPsarcHeaderBlockSizeAt = 24;
 constexpr uint32_t kPsarcHeaderSize = 32;  // the table of contents starts here
 
 // Table-of-contents entry fields.
 constexpr uint32_t kPsarcTocEntrySize = 30;
-constexpr uint32_t kPsarcTocFirstBlock = 16;  // u32: index into the block-size table
-constexpr uint32_t kPsarcTocSize = 20;        // 40-bit plain size
-constexpr uint32_t kPsarcTocOffset = 25;      // 40-bit file position of the first block
+constexpr uint32_t kPsarcTocFirstBlockAt = 16;  // u32: index into the block-size table
+constexpr uint32_t kPsarcTocPlainSizeAt = 20;   // 40-bit plain size
+constexpr uint32_t kPsarcTocOffsetAt = 25;      // 40-bit file position of the first block
 
 // The one block size recognition admits.
 constexpr uint32_t kPsarcBlockSize = 65536;
@@ -42,14 +42,14 @@ ListingRegion PsarcRegion(const uint8_t* header);
 // one registered before), names the entries from the manifest. 0, or 1 when heap memory
 // runs short (nothing is then registered).
 int32_t PsarcFill(const ListingContext& context);
-// The type-1 extraction: the entry's plain bytes in a new block of exactly its size (low
-// 32 bits of `size`), `size` rewritten with its upper half cleared. 0, or 1 with nothing
-// stored and the record untouched when memory cannot be had.
-int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents);
-// The same extraction through a work buffer of size + 10 bytes and a copy, as the walk was
-// first written: the reference the direct path is held to. Not used by the plug-in.
-int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry,
-                                      HGLOBAL* contents);
+// The type-1 extraction, for the frame: a block of exactly the entry's size L (low 32 bits
+// of `size`). Sizes whose work buffer (L + kPsarcWorkMargin) would not fit in 32 bits are
+// refused, as DecodeEntryFromBuffer refuses them.
+bool PsarcBlockSize(const ArchiveEntry& entry, uint32_t* size);
+// The block walk over the host's stored bytes straight into the host's block. 1 when the
+// scratch buffer a record whose packedSize falls short of its blocks needs cannot be had.
+int32_t PsarcDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* out,
+                    uint32_t capacity);
 
 // The number of blocks an entry covers: one per started blockSize bytes of its size (the
 // low 32 bits of `size`, read as signed, so 2 GiB or more covers none), ending early at
@@ -61,6 +61,13 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
 uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
                          const CStoredSizes& storedSizes);
 
+// How a walk inflates the blocks that go to zlib. Every block's result is defined by
+// zlib's uncompress (kZlibOnly). kFast first tries libdeflate's whole-stream decoder and
+// keeps its result only where zlib's is the same bytes; it may differ only for streams
+// zlib rejects for a reserved or out-of-range code that libdeflate reads as a valid one,
+// and only when they also pass the Adler-32 check (docs/inflate.md).
+enum class PsarcInflate { kFast, kZlibOnly };
+
 // The block walk, over the archive file: each block is read through source->file from the
 // entry's `offset` on (bytes a read does not deliver read as zero). output is given the
 // entry's size + kPsarcWorkMargin bytes, zero beyond what the blocks produce; it stays
@@ -68,8 +75,9 @@ uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
 // had, or the size does not fit. storedSizes holds the archive's u32 block values.
 void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
                          const CStoredSizes& storedSizes, uint32_t blockSize,
-                         const ArchiveEntry* entry);
+                         const ArchiveEntry* entry, PsarcInflate inflate = PsarcInflate::kFast);
 // The same walk over the entry's stored bytes as the host hands them in: entry->packedSize
 // bytes at stored, read in place; bytes past packedSize read as zero.
 void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uint32_t blockSize,
-                           const ArchiveEntry* entry, const uint8_t* stored);
+                           const ArchiveEntry* entry, const uint8_t* stored,
+                           PsarcInflate inflate = PsarcInflate::kFast);

@@ -12,9 +12,9 @@
 //     block is the entry's last, since o <= (k + 1) * blockSize > size ends the walk.
 #include <cstring>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
-#include "plugin/plugin.h"
 #include "psarc/psarc.h"
 
 namespace {
@@ -28,7 +28,10 @@ bool IsOtherZlibHeader(uint8_t second) {
   return second == 0x01 || second == 0x5E || second == 0x9C;
 }
 
-uint32_t Smaller(uint64_t a, uint64_t b) { return static_cast<uint32_t>(a < b ? a : b); }
+// value, or bound where value is larger: the result fits in 32 bits because bound does.
+uint32_t AtMost(uint64_t value, uint32_t bound) {
+  return value < bound ? static_cast<uint32_t>(value) : bound;
+}
 
 // Where a walk takes an entry's stored blocks from.
 class CStoredBytes {
@@ -78,7 +81,7 @@ class CHostBytes : public CStoredBytes {
   const uint8_t* Take(uint64_t pos, uint32_t n) override {
     if (pos <= limit_ && n <= limit_ - pos) return stored_ + pos;
     if (scratch_ == nullptr) return nullptr;
-    const uint32_t available = pos < limit_ ? Smaller(limit_ - pos, n) : 0;
+    const uint32_t available = pos < limit_ ? AtMost(limit_ - pos, n) : 0;
     if (available != 0) std::memcpy(scratch_, stored_ + pos, available);
     std::memset(scratch_ + available, 0, n - available);
     return scratch_;
@@ -90,18 +93,19 @@ class CHostBytes : public CStoredBytes {
   uint8_t* scratch_;  // NULL when no block crosses the limit
 };
 
-// Inflates one block into out, which has room for the `due` plain bytes the block stands
-// for. Returns the bytes it contributes, or -1 when the block is to be copied as plain
-// bytes instead (zlib's partial output undone, so the copy lands on zeros).
+// Inflates one block with zlib's uncompress, the definition of every block's result. out
+// has room for the `due` plain bytes the block stands for and is zero. Returns the bytes
+// the block contributes, or -1 when it is to be copied as plain bytes instead (zlib's
+// partial output undone, so the copy lands on zeros).
 //
-// A block whose stored length equals its plain bytes is how a packer stores a block that
-// compressing did not shrink; its bytes may still look like a zlib stream (a stored .z
+// A block whose stored length equals its plain bytes is a block kept plain because
+// compressing did not shrink it; its bytes may still look like a zlib stream (a stored .z
 // file, or plain bytes beginning 0x78 0xDA by chance). Such a block is inflated only when
 // zlib ends the stream exactly there: stream end, every stored byte used, every plain byte
 // produced. Any other block keeps the rule for compressed blocks: 0x78 0xDA keeps what
 // zlib wrote, the other headers inflate only when zlib fills or ends the block.
-int64_t InflateBlock(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength,
-                     bool asLongAsPlain) {
+int64_t ZlibInflate(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength,
+                    bool asLongAsPlain) {
   uLongf written = due;
   uLong used = inLength;
   const int rc = uncompress2(out, &written, in, &used);
@@ -117,8 +121,64 @@ int64_t InflateBlock(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inL
   return -1;
 }
 
+// libdeflate takes its memory from the plug-in's heap, as every buffer of the plug-in does,
+// so that a heap shortage shows as a missing decompressor. Installed while the module
+// loads, before any decompressor can exist.
+const bool kLibdeflateUsesThePluginHeap = [] {
+  libdeflate_set_memory_allocator(PlatformHeapAlloc, PlatformHeapFree);
+  return true;
+}();
+
+// The inflater of one walk. With the fast decoder, each block is first handed to
+// libdeflate, which decodes a whole zlib stream into room of known size several times
+// faster than zlib. Its result is taken only where zlib's is the same: the stream ends
+// with exactly the bytes due (so zlib, too, reaches the stream's end with them), its
+// Adler-32 checked, and for a block as long as its plain bytes every stored byte used.
+// Every other outcome (damaged data, fewer or more bytes than due, trailing bytes) goes to
+// ZlibInflate unchanged, on room cleared of what libdeflate may have written, so bytes
+// past zlib's output read as zero as before. The decompressor is asked for at the first
+// block that needs it; without it the walk is zlib's alone, with the same results.
+class CBlockInflater {
+ public:
+  explicit CBlockInflater(PsarcInflate mode)
+      : fast_(mode == PsarcInflate::kFast), decompressor_(nullptr) {}
+  ~CBlockInflater() {
+    if (decompressor_ != nullptr) libdeflate_free_decompressor(decompressor_);
+  }
+  CBlockInflater(const CBlockInflater&) = delete;
+  CBlockInflater& operator=(const CBlockInflater&) = delete;
+
+  int64_t Inflate(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength,
+                  bool asLongAsPlain) {
+    if (fast_ && InflateWhole(out, due, in, inLength, asLongAsPlain)) return due;
+    return ZlibInflate(out, due, in, inLength, asLongAsPlain);
+  }
+
+ private:
+  bool InflateWhole(uint8_t* out, uint32_t due, const uint8_t* in, uint32_t inLength,
+                    bool asLongAsPlain) {
+    if (decompressor_ == nullptr) {
+      decompressor_ = libdeflate_alloc_decompressor();
+      if (decompressor_ == nullptr) {
+        fast_ = false;
+        return false;
+      }
+    }
+    size_t used = 0;
+    // No count of bytes written is asked for: success then means exactly `due` bytes.
+    const libdeflate_result rc =
+        libdeflate_zlib_decompress_ex(decompressor_, in, inLength, out, due, &used, nullptr);
+    if (rc == LIBDEFLATE_SUCCESS && (!asLongAsPlain || used == inLength)) return true;
+    std::memset(out, 0, due);
+    return false;
+  }
+
+  bool fast_;
+  libdeflate_decompressor* decompressor_;
+};
+
 // The walk. out holds capacity zero bytes; see the entry assumptions at the top.
-void WalkBlocks(CStoredBytes& source, uint8_t* out, uint32_t capacity,
+void WalkBlocks(CStoredBytes& source, CBlockInflater& inflater, uint8_t* out, uint32_t capacity,
                 const CStoredSizes& storedSizes, uint32_t blockSize, const ArchiveEntry& entry) {
   const uint32_t blocks = PsarcEntryBlockCount(entry, blockSize, storedSizes);
   int64_t due = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
@@ -131,7 +191,7 @@ void WalkBlocks(CStoredBytes& source, uint8_t* out, uint32_t capacity,
     const uint64_t length = s == 0 ? blockSize : s;
     // A block takes at most blockSize stored bytes (only a hand-made table holds longer
     // values); the position still moves by the whole value, as the packed size counts it.
-    const uint32_t taken = Smaller(length, blockSize);
+    const uint32_t taken = AtMost(length, blockSize);
     const uint32_t room = capacity - o;
     if (room == 0) break;  // cannot happen while o < size <= capacity; kept as the stop
     const uint8_t* in = source.Take(pos, taken);
@@ -140,16 +200,16 @@ void WalkBlocks(CStoredBytes& source, uint8_t* out, uint32_t capacity,
         (in[1] == kZlibLevelsHighByte || IsOtherZlibHeader(in[1]))) {
       // The plain bytes this block stands for. The output has room for them (o <= k *
       // blockSize); the cut at `room` only keeps the walk inside its capacity.
-      const uint32_t plain = Smaller(static_cast<uint64_t>(due), blockSize);
-      const uint32_t limit = Smaller(plain, room);
-      const int64_t produced = InflateBlock(out + o, limit, in, taken, s == plain);
+      const uint32_t plain = AtMost(static_cast<uint64_t>(due), blockSize);
+      const uint32_t limit = AtMost(plain, room);
+      const int64_t produced = inflater.Inflate(out + o, limit, in, taken, s == plain);
       if (produced >= 0) {
         o += static_cast<uint32_t>(produced);
         continue;
       }
     }
     // A copy that would pass the end of the output is cut there.
-    const uint32_t n = Smaller(taken, room);
+    const uint32_t n = AtMost(taken, room);
     if (in != nullptr && n != 0) std::memcpy(out + o, in, n);
     o += n;
   }
@@ -174,7 +234,7 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
   // A block index at or past the end of the table ends the entry.
   const uint32_t count = storedSizes.count();
   const uint32_t inTable = entry.param < count ? count - entry.param : 0;
-  return Smaller(covered, inTable);
+  return AtMost(covered, inTable);
 }
 
 uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
@@ -198,7 +258,7 @@ uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
 
 void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
                          const CStoredSizes& storedSizes, uint32_t blockSize,
-                         const ArchiveEntry* entry) {
+                         const ArchiveEntry* entry, PsarcInflate inflate) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   // In 64 bits: a size within 10 bytes of 4 GiB gets no buffer rather than a tiny one.
   if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
@@ -209,21 +269,11 @@ void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
     return;
   }
   CFileBytes bytes(source->file, entry->offset, scratch.data);
-  WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
+  CBlockInflater inflater(inflate);
+  WalkBlocks(bytes, inflater, output->data, output->length, storedSizes, blockSize, *entry);
 }
 
 namespace {
-
-// The stored-size values and block size of a record's table; a record without a table
-// covers no block.
-struct TableOf {
-  explicit TableOf(const ArchiveEntry& entry)
-      : storedSizes(entry.blockTable != nullptr ? entry.blockTable->storedSizes : none),
-        blockSize(entry.blockTable != nullptr ? entry.blockTable->blockSize : 0) {}
-  CStoredSizes none;
-  const CStoredSizes& storedSizes;
-  uint32_t blockSize;
-};
 
 // The scratch buffer a walk over the host's bytes needs: only a record whose packedSize
 // falls short of its blocks has one. False when it is needed and cannot be had.
@@ -233,14 +283,14 @@ bool HostScratch(const ArchiveEntry& entry, const CStoredSizes& storedSizes, uin
   return scratch->Alloc(blockSize) != nullptr;
 }
 
-// The largest size either extraction path takes on: its work buffer, size + 10 bytes,
-// must fit in 32 bits. Both paths refuse the same sizes, whatever memory there is.
+// The largest size the extraction takes on: the work buffer of DecodeEntryFromBuffer, size
+// + 10 bytes, must fit in 32 bits, and the extraction refuses the same sizes.
 constexpr uint32_t kPsarcLargestSize = UINT32_MAX - kPsarcWorkMargin;
 
 }  // namespace
 
 void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uint32_t blockSize,
-                           const ArchiveEntry* entry, const uint8_t* stored) {
+                           const ArchiveEntry* entry, const uint8_t* stored, PsarcInflate inflate) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
   Cbuffer scratch;
@@ -249,49 +299,31 @@ void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uin
     return;
   }
   CHostBytes bytes(stored, entry->packedSize, scratch.data);
-  WalkBlocks(bytes, output->data, output->length, storedSizes, blockSize, *entry);
+  CBlockInflater inflater(inflate);
+  WalkBlocks(bytes, inflater, output->data, output->length, storedSizes, blockSize, *entry);
 }
 
-int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry,
-                                      HGLOBAL* contents) {
-  const uint32_t size = static_cast<uint32_t>(entry->size);
-  const TableOf table(*entry);
-  Cbuffer work;
-  DecodeEntryFromBuffer(&work, table.storedSizes, table.blockSize, entry, stored);
-  if (work.data == nullptr) return kResultNoMemory;
-  CGlobalHandleMemory block;
-  if (block.Alloc(size) == nullptr) return kResultNoMemory;
-  if (size != 0) {
-    void* p = block.Lock();
-    if (p == nullptr) return kResultNoMemory;
-    std::memcpy(p, work.data, size);  // size <= work.length - kPsarcWorkMargin
-  }
-  *contents = block.Detach();
-  entry->size = size;
-  return kResultOk;
+bool PsarcBlockSize(const ArchiveEntry& entry, uint32_t* size) {
+  *size = static_cast<uint32_t>(entry.size);
+  return *size <= kPsarcLargestSize;
 }
 
 // Straight into the host's block of exactly `size` bytes, through the same walk with the
-// block as its output. The host sees what the work-buffer path gives it: by the walk's
-// entry assumptions an inflation never writes at or past `size`, and a copy that crosses
-// `size` ends the entry, so a capacity of `size` instead of size + 10 only drops bytes the
-// work-buffer path never handed over; nothing below `size` depends on them, since the
+// block as its output. The host sees what a work buffer of size + 10 bytes and a copy
+// would give it: by the walk's entry assumptions an inflation never writes at or past
+// `size`, and a copy that crosses `size` ends the entry, so a capacity of `size` only drops
+// bytes the copy would never hand over; nothing below `size` depends on them, since the
 // output only moves forward.
-int32_t PsarcGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
-  const uint32_t size = static_cast<uint32_t>(entry->size);
-  if (size > kPsarcLargestSize) return kResultNoMemory;
-  const TableOf table(*entry);
+int32_t PsarcDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* out,
+                    uint32_t capacity) {
+  // A record without a table covers no block: its contents are the block's zeros.
+  const BlockTable* table = entry.blockTable;
+  if (table == nullptr) return kResultOk;
   Cbuffer scratch;
-  if (!HostScratch(*entry, table.storedSizes, table.blockSize, &scratch)) return kResultNoMemory;
-  CGlobalHandleMemory block;
-  if (block.Alloc(size) == nullptr) return kResultNoMemory;
-  if (size != 0) {
-    auto* p = static_cast<uint8_t*>(block.Lock());
-    if (p == nullptr) return kResultNoMemory;
-    CHostBytes bytes(stored, entry->packedSize, scratch.data);
-    WalkBlocks(bytes, p, size, table.storedSizes, table.blockSize, *entry);
-  }
-  *contents = block.Detach();
-  entry->size = size;
+  if (!HostScratch(entry, table->storedSizes, table->blockSize, &scratch)) return kResultNoMemory;
+  if (capacity == 0) return kResultOk;
+  CHostBytes bytes(stored, entry.packedSize, scratch.data);
+  CBlockInflater inflater(PsarcInflate::kFast);
+  WalkBlocks(bytes, inflater, out, capacity, table->storedSizes, table->blockSize, entry);
   return kResultOk;
 }

@@ -7,8 +7,8 @@
 // start past the region has no values (not an unsigned wrap-around).
 #include <cstring>
 
-#include "host/byte_order.h"
-#include "host/byte_scan.h"
+#include "bytes/byte_order.h"
+#include "bytes/byte_scan.h"
 #include "psarc/psarc.h"
 #include "text/ansi_text.h"
 
@@ -179,11 +179,11 @@ void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, B
   } else {
     WriteIndexName(record->name, i);
   }
-  record->size = be40(e + kPsarcTocSize);
-  record->offset = be40(e + kPsarcTocOffset);
+  record->size = be40(e + kPsarcTocPlainSizeAt);
+  record->offset = be40(e + kPsarcTocOffsetAt);
   record->type = kTypePsarc;
   std::memcpy(record->tag, kPsarcTag, sizeof(kPsarcTag));
-  record->param = be32(e + kPsarcTocFirstBlock);
+  record->param = be32(e + kPsarcTocFirstBlockAt);
   record->packedSize = PsarcPackedSize(*record, blockSize, table->storedSizes);
   record->blockTable = table;
 }
@@ -191,21 +191,21 @@ void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, B
 }  // namespace
 
 bool PsarcTest(const uint8_t* header) {
-  return std::memcmp(header + kPsarcHeaderMagic, kPsarcMagic, sizeof(kPsarcMagic)) == 0 &&
-         std::memcmp(header + kPsarcHeaderCompression, kPsarcZlib, sizeof(kPsarcZlib)) == 0 &&
-         be32(header + kPsarcHeaderBlockSize) == kPsarcBlockSize &&
-         be32(header + kPsarcHeaderTocEntrySize) == kPsarcTocEntrySize;
+  return std::memcmp(header + kPsarcHeaderMagicAt, kPsarcMagic, sizeof(kPsarcMagic)) == 0 &&
+         std::memcmp(header + kPsarcHeaderCompressionAt, kPsarcZlib, sizeof(kPsarcZlib)) == 0 &&
+         be32(header + kPsarcHeaderBlockSizeAt) == kPsarcBlockSize &&
+         be32(header + kPsarcHeaderTocEntrySizeAt) == kPsarcTocEntrySize;
 }
 
 ListingRegion PsarcRegion(const uint8_t* header) {
-  return ListingRegion{kPsarcHeaderSize, be32(header + kPsarcHeaderTocLength),
-                       be32(header + kPsarcHeaderTocEntryCount)};
+  return ListingRegion{kPsarcHeaderSize, be32(header + kPsarcHeaderTocLengthAt),
+                       be32(header + kPsarcHeaderTocEntryCountAt)};
 }
 
 int32_t PsarcFill(const ListingContext& context) {
   // No entry 0: nothing to name, and no record would refer to a table.
   if (context.count == 0) return kResultOk;
-  const uint32_t blockSize = be32(context.source->header + kPsarcHeaderBlockSize);
+  const uint32_t blockSize = be32(context.source->header + kPsarcHeaderBlockSizeAt);
   BlockTable* built = NewFilledBlockTable(context, blockSize);
   if (built == nullptr) return kResultNoMemory;
   // A table identical to one registered before (the same archive listed again) is shared:

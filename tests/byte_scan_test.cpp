@@ -1,4 +1,4 @@
-#include "host/byte_scan.h"
+#include "bytes/byte_scan.h"
 
 #include <gtest/gtest.h>
 

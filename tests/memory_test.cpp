@@ -10,18 +10,46 @@
 
 namespace {
 
-TEST(Cbuffer, AllocZeroFillsAndReplacesTheOldBlock) {
-  Cbuffer b;
-  EXPECT_EQ(b.data, nullptr);
-  ASSERT_NE(b.Alloc(100), nullptr);
-  EXPECT_EQ(b.length, 100u);
-  for (uint32_t i = 0; i < b.length; ++i) ASSERT_EQ(b.data[i], 0);
-  b.data[5] = 9;
-  ASSERT_NE(b.Alloc(0), nullptr) << "a block of 0 bytes is still a block";
-  EXPECT_EQ(b.length, 0u);
-  EXPECT_EQ(b.Alloc64(uint64_t(1) << 32), nullptr) << "more than 32 bits never allocates";
-  EXPECT_EQ(b.data, nullptr);
-  EXPECT_EQ(b.length, 0u);
+#if defined(VAREL_HAVE_PLATFORM_SEAM)
+constexpr bool kCounted = true;
+int32_t LiveHeapBlocks() { return PlatformLiveHeapBlocks(); }
+#else
+constexpr bool kCounted = false;  // the Windows heap keeps no count of our blocks
+int32_t LiveHeapBlocks() { return 0; }
+#endif
+
+// Each Alloc releases the block held before it, a refused one included, and the holder
+// always says how long its block is.
+TEST(Cbuffer, AllocReleasesTheBlockItHeld) {
+  const int32_t before = LiveHeapBlocks();
+  {
+    Cbuffer b;
+    EXPECT_EQ(b.data, nullptr);
+    ASSERT_NE(b.Alloc(100), nullptr);
+    EXPECT_EQ(b.length, 100u);
+    b.data[99] = 9;
+    ASSERT_NE(b.Alloc(200), nullptr);
+    EXPECT_EQ(b.length, 200u);
+    EXPECT_EQ(b.data[99], 0) << "a new block, zero-filled";
+    if (kCounted) {
+      EXPECT_EQ(LiveHeapBlocks() - before, 1) << "the first block was released";
+    }
+    ASSERT_NE(b.Alloc(0), nullptr) << "a block of 0 bytes is still a block";
+    EXPECT_EQ(b.length, 0u);
+    if (kCounted) {
+      EXPECT_EQ(LiveHeapBlocks() - before, 1);
+    }
+    EXPECT_EQ(b.Alloc64(uint64_t(1) << 32), nullptr) << "more than 32 bits never allocates";
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(b.length, 0u);
+    if (kCounted) {
+      EXPECT_EQ(LiveHeapBlocks() - before, 0) << "a refused Alloc released the old block";
+    }
+    ASSERT_NE(b.Alloc(10), nullptr);
+  }
+  if (kCounted) {
+    EXPECT_EQ(LiveHeapBlocks() - before, 0) << "the destructor released the last";
+  }
 }
 
 TEST(CGlobalHandleMemory, DetachAfterOneLockHandsOverAnUnlockedBlock) {

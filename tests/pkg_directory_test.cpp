@@ -78,19 +78,14 @@ TEST(PkgDetection, ExactProductOfCountAndEntrySize) {
   EXPECT_NE(Detect(psar), 2);
 }
 
-// The record a PKG listing makes from one directory entry, byte by byte.
+// The record a PKG listing makes from one directory entry, its values widened with their
+// sign.
 ArchiveEntry ExpectedRecord(const Bytes& name, uint32_t size, uint32_t packedSize, uint32_t offset,
                             uint32_t compressed) {
-  ArchiveEntry e;
-  std::memset(&e, 0, sizeof(e));
-  if (!name.empty()) std::memcpy(e.name, name.data(), name.size());
-  e.offset = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(offset)));
-  e.packedSize = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(packedSize)));
-  e.size = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(size)));
-  e.type = 2;
-  std::memcpy(e.tag, "PKG", 4);
-  e.param = compressed;
-  return e;
+  auto widen = [](uint32_t v) {
+    return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(v)));
+  };
+  return MakeRecord(kTypePkg, compressed, widen(size), widen(packedSize), name, widen(offset));
 }
 
 void ExpectRecord(const ArchiveEntry& actual, const ArchiveEntry& expected, int k) {

@@ -7,9 +7,10 @@
 #include <memory>
 #include <random>
 
-#include "bench/pkg_lz_reference.h"
+#include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "platform/platform_testing.h"
+#include "reference/reference.h"
 #include "tests/support/test_support.h"
 #include "tools/writers/byte_writer.h"
 #include "tools/writers/pkg_writer.h"
@@ -306,15 +307,7 @@ TEST(PkgLzDecoder, MatchesTheDefinitionOnDamagedEncodedStreams) {
 
 // A PKG record as a listing makes one.
 ArchiveEntry PkgRecord(uint64_t size, uint64_t packedSize, uint32_t param) {
-  ArchiveEntry e;
-  std::memset(&e, 0, sizeof(e));
-  std::memcpy(e.name, "entry", 6);
-  std::memcpy(e.tag, "PKG", 4);
-  e.type = kTypePkg;
-  e.size = size;
-  e.packedSize = packedSize;
-  e.param = param;
-  return e;
+  return MakeRecord(kTypePkg, param, size, packedSize);
 }
 
 TEST(PkgExtraction, DecodesIntoABlockOfPlainSizePlusMargin) {

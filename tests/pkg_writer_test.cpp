@@ -7,8 +7,9 @@
 #include <random>
 #include <string>
 
-#include "bench/pkg_lz_reference.h"
+#include "bytes/byte_order.h"
 #include "pkg/pkg.h"
+#include "reference/reference.h"
 #include "tests/support/test_support.h"
 #include "tools/writers/pkg_writer.h"
 

@@ -112,17 +112,6 @@ TEST(ListingFrame, UnrecognisedFileListsNothing) {
   EXPECT_EQ(entries, reinterpret_cast<HGLOBAL>(0x1234)) << "the handle variable is left alone";
 }
 
-ArchiveEntry RawEntry(int32_t type, uint32_t param, uint64_t size, uint64_t packedSize) {
-  ArchiveEntry e;
-  std::memset(&e, 0, sizeof(e));
-  std::strcpy(e.name, "raw");
-  e.type = type;
-  e.param = param;
-  e.size = size;
-  e.packedSize = packedSize;
-  return e;
-}
-
 TEST(RawCopy, CopiesStoredBytesIntoABlockOfSizeAndLeavesTheRecord) {
   struct Case {
     int32_t type;
@@ -130,7 +119,7 @@ TEST(RawCopy, CopiesStoredBytesIntoABlockOfSizeAndLeavesTheRecord) {
   } cases[] = {{2, 0}, {2, 2}, {0, 0}, {3, 1}, {-1, 1}, {2, 0xFFFFFFFFu}};
   const Bytes stored = BytesOf("stored bytes, handed in by the host");
   for (const Case& c : cases) {
-    ArchiveEntry entry = RawEntry(c.type, c.param, 12, stored.size());
+    ArchiveEntry entry = MakeRecord(c.type, c.param, 12, stored.size());
     const ArchiveEntry before = entry;
     HostExtraction x = ExtractStored(stored, &entry);
     ASSERT_EQ(x.result, 0);
@@ -144,14 +133,14 @@ TEST(RawCopy, CopiesStoredBytesIntoABlockOfSizeAndLeavesTheRecord) {
 TEST(RawCopy, NeverReadsMoreThanPackedSize) {
   // The host hands in packedSize bytes; a larger size leaves the rest of the block zero.
   const Bytes stored = BytesOf("abc");
-  ArchiveEntry entry = RawEntry(2, 0, 10, 3);
+  ArchiveEntry entry = MakeRecord(2, 0, 10, 3);
   HostExtraction x = ExtractStored(stored, &entry);
   ASSERT_EQ(x.result, 0);
   EXPECT_EQ(x.contents, Bytes({'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(RawCopy, SizeZeroGivesAZeroByteBlock) {
-  ArchiveEntry entry = RawEntry(2, 0, 0, 0);
+  ArchiveEntry entry = MakeRecord(2, 0, 0, 0);
   HostExtraction x = ExtractStored(Bytes(), &entry);
   EXPECT_EQ(x.result, 0);
   EXPECT_TRUE(x.handleStored);
@@ -160,7 +149,7 @@ TEST(RawCopy, SizeZeroGivesAZeroByteBlock) {
 
 TEST(RawCopy, UsesOnlyTheLowHalfOfSize) {
   const Bytes stored = BytesOf("0123456789");
-  ArchiveEntry entry = RawEntry(2, 0, 0x100000004ull, stored.size());
+  ArchiveEntry entry = MakeRecord(2, 0, 0x100000004ull, stored.size());
   HostExtraction x = ExtractStored(stored, &entry);
   ASSERT_EQ(x.result, 0);
   EXPECT_EQ(x.contents, BytesOf("0123"));

@@ -11,12 +11,6 @@
 
 namespace {
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 Bytes Slice(const Bytes& b, size_t from, size_t n) {
   return Bytes(b.begin() + from, b.begin() + from + n);
 }

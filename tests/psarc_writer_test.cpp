@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "host/byte_order.h"
+#include "bytes/byte_order.h"
 #include "tests/support/psarc_test_support.h"
 
 namespace {
 
-TEST(PsarcWriter, LaysOutHeaderTablesAndBlocksAsCommonPackersDo) {
+TEST(PsarcWriter, LaysOutHeaderDigestedTocBlockValuesAndBlocks) {
   const Bytes text = TextBytes(65536 + 100);
   const Bytes noise = NoiseBytes(65536 + 100, 1);
   const Bytes archive = PackPsarc({{"t", text}, {"n", noise}});

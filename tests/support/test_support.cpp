@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -154,6 +155,27 @@ Bytes Contents(const HostExtraction& x, uint64_t size) {
 }
 
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+ArchiveEntry MakeRecord(int32_t type, uint32_t param, uint64_t size, uint64_t packedSize,
+                        const Bytes& name, uint64_t offset) {
+  ArchiveEntry e;
+  std::memset(&e, 0, sizeof(e));
+  if (!name.empty()) std::memcpy(e.name, name.data(), std::min(name.size(), sizeof(e.name) - 1));
+  e.offset = offset;
+  e.packedSize = packedSize;
+  e.size = size;
+  e.type = type;
+  if (type == kTypePsarc) std::memcpy(e.tag, "PSARC", 6);
+  if (type == kTypePkg) std::memcpy(e.tag, "PKG", 4);
+  e.param = param;
+  return e;
+}
 
 std::string Hex(const Bytes& bytes, size_t limit) {
   static const char kDigits[] = "0123456789abcdef";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -84,4 +85,12 @@ HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry);
 Bytes Contents(const HostExtraction& x, uint64_t size);
 
 Bytes BytesOf(const std::string& text);
+// The parts one after another.
+Bytes Concat(std::initializer_list<Bytes> parts);
+
+// A record as a listing fills one: every byte zero but these, the tag following the type
+// ("PSARC" for 1, "PKG" for 2, none for any other) and the name's bytes copied as given
+// (at most 255 of them).
+ArchiveEntry MakeRecord(int32_t type, uint32_t param, uint64_t size, uint64_t packedSize,
+                        const Bytes& name = BytesOf("entry"), uint64_t offset = 0);
 std::string Hex(const Bytes& bytes, size_t limit = 64);

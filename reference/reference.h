@@ -1,0 +1,61 @@
+// The definitions the tests, the fuzz targets and the benchmarks hold the plug-in to. They
+// are written plainly, one byte or one step at a time, and are never linked into the
+// module: the plug-in's own paths must give what these give, byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+#include "pkg/pkg.h"
+
+// Why a decoding of an escape-byte LZ stream ended.
+enum class PkgLzEnd {
+  kStream,      // the stream's own bounds: endOffset or decodedLength reached (well-formed)
+  kInputCut,    // the header, or a token before endOffset, is cut by the end of the stored bytes
+  kDistance,    // a copy would reach before the first output byte
+  kOutputFull,  // the output's capacity was reached, or a copy clipped there, before decodedLength
+};
+
+// The escape-byte LZ decoding one byte at a time, with the bounds of DecodePkgLz: the
+// definition its fast and careful paths must match, the counts included. out has
+// outCapacity zero bytes on entry. When `end` is not NULL it receives why decoding ended;
+// only kStream marks a stream that stays inside every bound of the buffers.
+PkgLzResult DecodePkgLzDefinition(const uint8_t* in, size_t inLength, uint8_t* out,
+                                  size_t outCapacity, PkgLzEnd* end);
+// The same with DecodePkgLz's signature, for tables of decoders.
+PkgLzResult DecodePkgLzReference(const uint8_t* in, size_t inLength, uint8_t* out,
+                                 size_t outCapacity);
+
+// The type-1 extraction as first written, with zlib alone inflating every block (the
+// definition of every block's result): the block walk into a work buffer of size + 10
+// bytes (DecodeEntryFromBuffer), then the first size bytes copied into a new block of
+// exactly the size; `size` rewritten with its upper half cleared. 0, or 1 with nothing
+// stored and the record untouched when memory cannot be had. The plug-in decodes straight
+// into the host's block and must hand over exactly what this hands over.
+int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry,
+                                      HGLOBAL* contents);
+
+// The walk's fast decoder (libdeflate) and zlib give different answers on one class of zlib
+// streams only: those zlib rejects for a code or a count the format reserves or forbids
+// (literal/length codes 286 and 287, distance codes 30 and 31, more than 286 or 30 codes
+// declared, a code-length run past the declared codes), which the fast decoder reads as
+// valid ones. Its result is taken only with the Adler-32 of what it decoded, so only a
+// stream made for the purpose reaches it.
+
+// True when zlib's message names a rejection of that class.
+bool ZlibMessageInTheClass(const char* message);
+// zlib's message for the stream inflated into `due` bytes of room; NULL when zlib finds no
+// damage (the stream ends, or needs more input or room).
+const char* ZlibMessage(const uint8_t* in, size_t inLength, size_t due);
+
+// A hand-made zlib stream (header 0x78 0xDA) of each kind of the class.
+struct ReservedCodeStream {
+  std::string what;
+  std::vector<uint8_t> stream;
+  std::vector<uint8_t> fastPlain;  // what the fast decoder makes of it, Adler-32 included
+  const char* zlibMessage;         // zlib's rejection
+};
+std::vector<ReservedCodeStream> ReservedCodeStreams();
