@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "tests/support/psarc_test_support.h"
-#include "tools/writers/pkg_writer.h"
 
 namespace {
 
-// An archive as a file of its own, opened as the test asks.
+// An archive as a file of its own, opened as the test asks (CArchiveFile holds a handle
+// that shares reading only, so no writer could open the file beside it).
 class CArchiveOnDisk {
  public:
   explicit CArchiveOnDisk(const Bytes& bytes) : bytes_(bytes), header_(bytes) {
@@ -73,13 +73,6 @@ Bytes HostRead(HANDLE file, const ArchiveEntry& e) {
   if (!stored.empty())
     ReadFile(file, stored.data(), static_cast<DWORD>(stored.size()), &got, nullptr);
   return stored;
-}
-
-Bytes Pkg(const std::vector<ArchiveInput>& inputs) {
-  Bytes out;
-  std::string error;
-  EXPECT_TRUE(WritePkg(inputs, PkgWriterOptions(), &out, &error)) << error;
-  return out;
 }
 
 // ---- A record pointed at another listing's table -------------------------------------
@@ -143,7 +136,7 @@ struct EdgeArchive {
 std::vector<EdgeArchive> EdgeArchives() {
   return {
       {"psarc", PackPsarc({{"a.txt", TextBytes(90000)}, {"b.bin", NoiseBytes(3000, 3)}}), 3},
-      {"pkg", Pkg({{"a.txt", TextBytes(9000)}, {"b.bin", NoiseBytes(3000, 3)}}), 2},
+      {"pkg", PackPkg({{"a.txt", TextBytes(9000)}, {"b.bin", NoiseBytes(3000, 3)}}), 2},
   };
 }
 

@@ -19,9 +19,7 @@
 #include <vector>
 
 #include "platform/platform_testing.h"
-#include "tests/support/test_support.h"
-#include "tools/writers/pkg_writer.h"
-#include "tools/writers/psarc_writer.h"
+#include "tests/support/psarc_test_support.h"
 
 namespace {
 
@@ -33,35 +31,11 @@ int Rounds() {
   return n > 0 ? n : 1000;
 }
 
-Bytes Text(size_t n, uint32_t seed) {
-  static const char kWords[] = "alpha beta gamma delta epsilon zeta eta theta iota kappa ";
-  Bytes b(n);
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    b[i] = static_cast<uint8_t>(kWords[(i + (x >> 28)) % (sizeof(kWords) - 1)]);
-  }
-  return b;
-}
-
-Bytes Noise(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b[i] = static_cast<uint8_t>(x >> 11);
-  }
-  return b;
-}
-
 // One archive as a file on disk, with what a single thread listed and extracted from it.
 struct Reference {
+  Reference(const std::string& n, const Bytes& bytes) : name(n), file(bytes) {}
   std::string name;
-  CTempPath path;
-  Bytes bytes;
-  Bytes header;
+  CArchiveFile file;
   std::vector<ArchiveEntry> records;    // as listed (the table's address included)
   std::vector<Bytes> stored;            // packedSize bytes at offset, per record
   std::vector<Bytes> contents;          // the block each extraction hands over
@@ -73,23 +47,8 @@ HANDLE OpenForReading(const std::string& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
-Bytes StoredOf(const Bytes& archive, const ArchiveEntry& e) {
-  Bytes stored(static_cast<size_t>(e.packedSize), 0);
-  for (size_t i = 0; i < stored.size() && e.offset + i < archive.size(); ++i) {
-    stored[i] = archive[static_cast<size_t>(e.offset + i)];
-  }
-  return stored;
-}
-
 // Lists an archive through a handle of its own; empty on any failure.
-std::vector<ArchiveEntry> List(const std::string& path, const Bytes& header, int32_t* result) {
+std::vector<ArchiveEntry> List(const std::string& path, const uint8_t* header, int32_t* result) {
   std::vector<ArchiveEntry> records;
   HANDLE file = OpenForReading(path);
   if (file == INVALID_HANDLE_VALUE) {
@@ -98,7 +57,7 @@ std::vector<ArchiveEntry> List(const std::string& path, const Bytes& header, int
   }
   ArchiveSource source;
   source.file = file;
-  source.header = header.data();
+  source.header = header;
   HGLOBAL block = nullptr;
   int32_t count = -1;
   *result = Plugin().GetArchiveInfo(&source, &block, &count);
@@ -133,18 +92,13 @@ bool Extract(ArchiveEntry* entry, const Bytes& stored, Bytes* contents, std::str
 }
 
 std::unique_ptr<Reference> MakeReference(const std::string& name, const Bytes& bytes) {
-  auto r = std::make_unique<Reference>();
-  r->name = name;
-  r->bytes = bytes;
-  r->header = bytes;
-  if (r->header.size() < kHostHeaderBytes) r->header.resize(kHostHeaderBytes, 0);
-  WriteFile(r->path.path(), bytes);
+  auto r = std::make_unique<Reference>(name, bytes);
   int32_t result = -1;
-  r->records = List(r->path.path(), r->header, &result);
+  r->records = List(r->file.path(), r->file.header(), &result);
   EXPECT_EQ(result, 0) << name;
   EXPECT_FALSE(r->records.empty()) << name;
   for (const ArchiveEntry& e : r->records) {
-    r->stored.push_back(StoredOf(bytes, e));
+    r->stored.push_back(StoredBytesOf(bytes, e));
     ArchiveEntry copy = e;
     Bytes contents;
     std::string why;
@@ -155,39 +109,23 @@ std::unique_ptr<Reference> MakeReference(const std::string& name, const Bytes& b
   return r;
 }
 
-Bytes Psarc(const std::vector<ArchiveInput>& inputs) {
-  Bytes out;
-  std::string error;
-  EXPECT_TRUE(WritePsarc(inputs, PsarcWriterOptions(), &out, &error)) << error;
-  return out;
-}
-
-Bytes Pkg(const std::vector<ArchiveInput>& inputs, PkgCompression compression) {
-  PkgWriterOptions options;
-  options.compression = compression;
-  Bytes out;
-  std::string error;
-  EXPECT_TRUE(WritePkg(inputs, options, &out, &error)) << error;
-  return out;
-}
-
 std::vector<std::unique_ptr<Reference>> References() {
   std::vector<std::unique_ptr<Reference>> refs;
-  refs.push_back(MakeReference("psarc mixed", Psarc({{"text.txt", Text(140000, 1)},
-                                                     {"noise.bin", Noise(70000, 2)},
-                                                     {"empty", {}},
-                                                     {"dir/tiny", BytesOf("x")}})));
+  refs.push_back(MakeReference("psarc mixed", PackPsarc({{"text.txt", TextBytes(140000)},
+                                                         {"noise.bin", NoiseBytes(70000, 2)},
+                                                         {"empty", {}},
+                                                         {"dir/tiny", BytesOf("x")}})));
   std::vector<ArchiveInput> many;
   for (int i = 0; i < 120; ++i) {
-    many.push_back({"many/file" + std::to_string(i), Text(static_cast<size_t>(50 + 7 * i), i)});
+    many.push_back(
+        {"many/file" + std::to_string(i), NoiseBytes(static_cast<size_t>(50 + 7 * i), i)});
   }
-  refs.push_back(MakeReference("psarc many", Psarc(many)));
+  refs.push_back(MakeReference("psarc many", PackPsarc(many)));
+  refs.push_back(MakeReference("pkg coded", PackPkg({{"a.txt", TextBytes(30000)},
+                                                     {"b.bin", NoiseBytes(5000, 4)},
+                                                     {"zeros", Bytes(9000, 0)}})));
   refs.push_back(MakeReference(
-      "pkg coded",
-      Pkg({{"a.txt", Text(30000, 3)}, {"b.bin", Noise(5000, 4)}, {"zeros", Bytes(9000, 0)}},
-          PkgCompression::kAuto)));
-  refs.push_back(MakeReference("pkg stored",
-                               Pkg({{"s.txt", Text(4000, 5)}, {"t", {}}}, PkgCompression::kNever)));
+      "pkg stored", PackPkg({{"s.txt", TextBytes(4000)}, {"t", {}}}, PkgCompression::kNever)));
   return refs;
 }
 
@@ -206,12 +144,12 @@ std::string Work(int thread, int rounds, const std::vector<std::unique_ptr<Refer
       return at + "plug-in information";
     }
     int32_t type = -1;
-    ArchiveSource probe{INVALID_HANDLE_VALUE, r.header.data()};
+    ArchiveSource probe{INVALID_HANDLE_VALUE, r.file.header()};
     if (Plugin().IsSupported(&probe, 1, &type) != 0 || type != r.records[0].type) {
       return at + "detection";
     }
     int32_t result = -1;
-    const std::vector<ArchiveEntry> records = List(r.path.path(), r.header, &result);
+    const std::vector<ArchiveEntry> records = List(r.file.path(), r.file.header(), &result);
     if (result != 0) return at + "listing result " + std::to_string(result);
     if (records.size() != r.records.size()) return at + "listing count";
     // Byte for byte, the block table's address included: identical tables are shared.
@@ -286,11 +224,7 @@ TEST(Threads, ListingsOfANewArchiveStartedTogetherShareOneTable) {
     // An archive no one listed before: a table of a length of its own.
     std::vector<ArchiveInput> inputs;
     for (int e = 0; e < 300 + a; ++e) inputs.push_back({"n" + std::to_string(e), BytesOf("v")});
-    const Bytes bytes = Psarc(inputs);
-    CTempPath path;
-    WriteFile(path.path(), bytes);
-    Bytes header = bytes;
-    header.resize(kHostHeaderBytes, 0);
+    const CArchiveFile file(PackPsarc(inputs));
     CStartLine start(kThreads);
     std::vector<std::vector<ArchiveEntry>> listed(kThreads);
     std::vector<int32_t> results(kThreads, -1);
@@ -298,7 +232,7 @@ TEST(Threads, ListingsOfANewArchiveStartedTogetherShareOneTable) {
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         start.Wait();
-        listed[t] = List(path.path(), header, &results[t]);
+        listed[t] = List(file.path(), file.header(), &results[t]);
       });
     }
     for (std::thread& t : threads) t.join();
