@@ -344,6 +344,22 @@ TEST(PsarcListing, HostileTablesReadAsZeroBeyondTheBytesRead) {
   }
 }
 
+// A table is kept only as far as the file delivered it, but a header whose whole table
+// would take 2 GiB or more (a tocLength past 1 GiB) is refused with 1, as it was when the
+// whole table was allocated: no 32-bit heap hands out such a block. The region buffer of
+// tocLength bytes may already be refused; either way nothing is listed.
+TEST(PsarcListing, TableOfTwoGiBOrMoreIsRefusedAsBefore) {
+  PsarcLayout l = LayoutWithManifest("a");
+  AppendPsarcEntry(&l, 1, {PlainBlock(BytesOf("b"))});
+  for (uint32_t tocLength : {0x40000000u + 30 * 2 + 8, 0x7FFFFFF0u, 0xFFFFFFFFu}) {
+    l.tocLength = tocLength;
+    const HostListing listing = ListArchive(WritePsarcLayout(l));
+    EXPECT_EQ(listing.result, 1) << tocLength;
+    EXPECT_EQ(listing.count, 0) << tocLength;
+    EXPECT_FALSE(listing.handleStored) << tocLength;
+  }
+}
+
 TEST(PsarcListing, NoEntriesListsAsEmpty) {
   PsarcLayout l;
   l.tocEntryCount = 0;
