@@ -4,7 +4,9 @@
 // may be called from several threads at once: the counters are atomic, and a global
 // block's lock count is changed atomically.
 #include <fcntl.h>
+#include <iconv.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -277,4 +279,155 @@ PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
 
 PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
   pthread_mutex_unlock(&section->mutex);
+}
+
+namespace {
+
+// Code page 1252 is ISO 8859-1 but for 0x80-0x9F. The five bytes that hold no character
+// there stand for the C1 control codes of the same value.
+const WCHAR k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                             0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The byte of code page 1252 for c; false when it has none.
+bool Byte1252(WCHAR c, char* b) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    *b = static_cast<char>(c);
+    return true;
+  }
+  for (unsigned i = 0; i < 32; ++i) {
+    if (k1252High[i] == c) {
+      *b = static_cast<char>(0x80 + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The C library's name of a double-byte code page; nullptr for 1252 and unknown pages.
+const char* IconvName(UINT codePage) {
+  switch (codePage) {
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    default: return nullptr;
+  }
+}
+
+// The character a double-byte code page gives a sequence that is none of its characters.
+constexpr WCHAR kDoubleByteDefault = 0x30FB;
+
+bool KnownCodePage(UINT codePage) { return codePage == 1252 || IconvName(codePage) != nullptr; }
+
+// Appends to a converted text, counting what does not fit (so that a length query and a
+// short output are told apart from a full one).
+template <typename T>
+struct Output {
+  T* data;
+  size_t capacity;  // 0: only count
+  size_t count = 0;
+  bool overflow = false;
+  void Put(T unit) {
+    if (capacity != 0) {
+      if (count < capacity) {
+        data[count] = unit;
+      } else {
+        overflow = true;
+      }
+    }
+    ++count;
+  }
+  int Result() const { return overflow || count > 0x7FFFFFFF ? 0 : static_cast<int>(count); }
+};
+
+// Converts between a double-byte code page and UTF-16LE with iconv. onBad is called for
+// each input unit that starts no character (and for a character cut off by the end of the
+// input), which is then skipped; false from it fails the conversion.
+template <typename Unit, typename OnBad>
+bool ConvertWithIconv(const char* from, const char* to, const void* in, size_t inBytes,
+                      size_t inUnit, Output<Unit>* out, OnBad onBad) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  char* next = static_cast<char*>(const_cast<void*>(in));
+  size_t left = inBytes;
+  bool ok = true;
+  while (ok && left > 0) {
+    char buffer[256];
+    char* put = buffer;
+    size_t room = sizeof(buffer);
+    const size_t r = iconv(cd, &next, &left, &put, &room);
+    const int why = errno;
+    for (const char* p = buffer; p + sizeof(Unit) <= put; p += sizeof(Unit)) {
+      Unit unit;
+      std::memcpy(&unit, p, sizeof(unit));
+      out->Put(unit);
+    }
+    if (r != static_cast<size_t>(-1) || why == E2BIG) continue;  // done, or more to come
+    ok = onBad();
+    const size_t skip = why == EINVAL ? left : std::min(left, inUnit);
+    next += skip;
+    left -= skip;
+  }
+  iconv_close(cd);
+  return ok;
+}
+
+}  // namespace
+
+PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR in, int inLength,
+                                            LPWSTR out, int outLength) {
+  if (codePage == CP_ACP) codePage = GetACP();
+  if (in == nullptr || outLength < 0 || !KnownCodePage(codePage)) return 0;
+  const size_t n = inLength < 0 ? std::strlen(in) + 1 : static_cast<size_t>(inLength);
+  Output<WCHAR> o{out, static_cast<size_t>(outLength)};
+  if (codePage == 1252) {
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = static_cast<uint8_t>(in[i]);
+      o.Put(b >= 0x80 && b < 0xA0 ? k1252High[b - 0x80] : b);
+    }
+    return o.Result();
+  }
+  const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+  const bool ok = ConvertWithIconv(IconvName(codePage), "UTF-16LE", in, n, 1, &o, [&]() {
+    o.Put(kDoubleByteDefault);
+    return !strict;
+  });
+  return ok ? o.Result() : 0;
+}
+
+PLATFORM_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR in, int inLength,
+                                            LPSTR out, int outLength, LPCSTR defaultChar,
+                                            LPBOOL usedDefaultChar) {
+  (void)flags;  // never a best fit
+  if (codePage == CP_ACP) codePage = GetACP();
+  if (in == nullptr || outLength < 0 || !KnownCodePage(codePage)) return 0;
+  size_t n = static_cast<size_t>(inLength);
+  if (inLength < 0) {
+    n = 0;
+    while (in[n] != 0) ++n;
+    ++n;
+  }
+  const char substitute = defaultChar != nullptr ? *defaultChar : '?';
+  bool usedDefault = false;
+  Output<char> o{out, static_cast<size_t>(outLength)};
+  if (codePage == 1252) {
+    for (size_t i = 0; i < n; ++i) {
+      char b;
+      if (!Byte1252(in[i], &b)) {
+        b = substitute;
+        usedDefault = true;
+      }
+      o.Put(b);
+    }
+  } else if (!ConvertWithIconv("UTF-16LE", IconvName(codePage), in, n * 2, 2, &o, [&]() {
+               o.Put(substitute);
+               usedDefault = true;
+               return true;
+             })) {
+    return 0;
+  }
+  if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  return o.Result();
 }

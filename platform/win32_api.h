@@ -41,6 +41,10 @@ typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef unsigned char BYTE;
+typedef uint16_t WCHAR;  // a UTF-16 code unit, as on Windows
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 
 #define TRUE 1
 #define FALSE 0
@@ -63,6 +67,8 @@ typedef unsigned char BYTE;
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 
 #define CP_ACP 0u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_NO_BEST_FIT_CHARS 0x00000400u
 #define MAX_LEADBYTES 12
 #define MAX_DEFAULTCHAR 2
 
@@ -92,9 +98,23 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
 // Cuts or extends the file at its current position (tests shrink an archive with it).
 PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file);
 
-// Code pages: the ANSI code page follows the locale named by LC_ALL, LC_CTYPE or LANG.
+// Code pages: the ANSI code page follows LC_ALL, LC_CTYPE or LANG (the first that is set):
+// ja_JP gives 932, zh_CN 936, ko_KR 949, zh_TW 950, anything else 1252.
 PLATFORM_API UINT WINAPI GetACP(void);
 PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
+// Conversions between those code pages (1252, 932, 936, 949, 950, or CP_ACP) and UTF-16,
+// for hosts. Lengths count code units; a negative input length means the input is
+// zero-terminated and the terminator is converted too; an output length of 0 asks for the
+// length needed. 0 on failure: an unknown code page, an output too short, or, with
+// MB_ERR_INVALID_CHARS, a byte sequence that is no character of the code page (without the
+// flag such a sequence becomes the code page's default character). A character the code
+// page cannot hold becomes defaultChar (or '?') and sets *usedDefaultChar; there is no
+// best-fit mapping, as if WC_NO_BEST_FIT_CHARS were always given.
+PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR in, int inLength,
+                                            LPWSTR out, int outLength);
+PLATFORM_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR in, int inLength,
+                                            LPSTR out, int outLength, LPCSTR defaultChar,
+                                            LPBOOL usedDefaultChar);
 
 // Critical sections: a mutex that the thread holding it may enter again, as on Windows.
 typedef struct _RTL_CRITICAL_SECTION {

@@ -136,7 +136,7 @@ TEST(PkgListing, DirectoryCutShortByTheEndOfTheFile) {
   ExpectRecord(l.entries[2], ExpectedRecord({}, 0, 0, 0, 0), 2);
 }
 
-// Run under LC_ALL=C and again under LC_ALL=ja_JP.UTF-8 (code page 932).
+// Run under LC_ALL=C.UTF-8 and again under LC_ALL=ja_JP.UTF-8 (code page 932).
 TEST(PkgListingAnsi, DoubleByteCharacterNeverSplitAtTheFieldEnd) {
   Bytes atEdge(63, 'a');
   atEdge.push_back(0x88);  // a lead byte under 932 as the 64th byte; its trail cannot fit

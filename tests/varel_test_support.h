@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tools/host/child_process.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/child_process.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/plugin_loader.h"
 #include "tools/writers/byte_writer.h"
 
 typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents

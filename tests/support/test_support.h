@@ -9,7 +9,7 @@
 
 #include "host/host_records.h"
 #include "platform/win32_api.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/plugin_loader.h"
 
 typedef std::vector<uint8_t> Bytes;
 

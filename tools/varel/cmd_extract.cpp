@@ -1,5 +1,6 @@
 // varel extract and varel cat: entries out of an archive, into files or onto stdout.
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -9,16 +10,19 @@
 #include <io.h>
 #endif
 
-#include "tools/host/entry_names.h"
-#include "tools/host/host_fs.h"
-#include "tools/host/progress.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/console.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/progress.h"
+#include "tools/varel_host/unicode_text.h"
 
 namespace {
 
 const char kExtractUsage[] =
     "usage: varel extract ARCHIVE [-o DIR] [PATTERN...] [--overwrite|--skip-existing]\n"
-    "                     [--quiet] [--verbose]\n"
+    "                     [--quiet] [--verbose] [--ignore-case|--case-sensitive]\n"
     "\n"
     "Writes the entries of ARCHIVE (those matching a PATTERN, when given: shell-style globs\n"
     "as in 'varel list') under DIR, by default a folder named after the archive. '/' and '\\'\n"
@@ -33,12 +37,23 @@ const char kExtractUsage[] =
     "  -v, --verbose      print each file written\n";
 
 const char kCatUsage[] =
-    "usage: varel cat ARCHIVE NAME|#INDEX\n"
+    "usage: varel cat ARCHIVE NAME|#INDEX [--ignore-case|--case-sensitive]\n"
     "\n"
     "Writes one entry's contents to stdout: the first entry called NAME, or the entry at\n"
-    "INDEX as 'varel list' numbers them (#0 is the first).\n";
+    "INDEX as 'varel list' numbers them (#0 is the first).\n"
+    "\n";
 
 enum class ExistingPolicy { kRefuse, kOverwrite, kSkip };
+
+struct ExtractRequest {
+  std::string archive;
+  std::vector<std::string> patterns;
+  std::string root;  // the output folder
+  ExistingPolicy policy = ExistingPolicy::kRefuse;
+  bool quiet = false;
+  bool verbose = false;
+  bool ignoreCase = false;
+};
 
 // The folder an archive extracts to by default: its file name without the extension, in
 // the current folder; "NAME.out" when it has no extension (the name is the archive's own).
@@ -51,80 +66,109 @@ std::string DefaultOutputFolder(const std::string& archivePath) {
   return name.substr(0, dot);
 }
 
-#if defined(_WIN32)
-// Windows file names ignore ASCII case, so "A.txt" and "a.txt" are one file.
-std::string FileKey(const std::string& path) {
-  std::string key = path;
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// Reads extract's arguments; false (after saying why) on a usage error.
+bool ParseExtract(const std::vector<std::string>& args, ExtractRequest* request) {
+  ParsedArgs parsed;
+  if (!ParseArgs("extract", args,
+                 {{"-o", "--output", true},
+                  {nullptr, "--overwrite", false},
+                  {nullptr, "--skip-existing", false},
+                  {"-q", "--quiet", false},
+                  {"-v", "--verbose", false},
+                  kIgnoreCaseOption,
+                  kCaseSensitiveOption},
+                 &parsed) ||
+      !ParseIgnoreCase("extract", parsed, &request->ignoreCase)) {
+    return false;
   }
-  return key;
+  if (parsed.positional.empty()) {
+    Report("extract", std::string("name an archive\n") + kExtractUsage);
+    return false;
+  }
+  if (parsed.Has("--overwrite") && parsed.Has("--skip-existing")) {
+    Report("extract", "--overwrite and --skip-existing exclude each other");
+    return false;
+  }
+  const bool hasOutput = parsed.values.count("--output") != 0;
+  if (hasOutput && parsed.values["--output"].empty()) {
+    Report("extract", "the output folder name is empty");
+    return false;
+  }
+  request->policy = parsed.Has("--overwrite")       ? ExistingPolicy::kOverwrite
+                    : parsed.Has("--skip-existing") ? ExistingPolicy::kSkip
+                                                    : ExistingPolicy::kRefuse;
+  request->quiet = parsed.Has("--quiet");
+  request->verbose = parsed.Has("--verbose") && !request->quiet;
+  request->archive = parsed.positional[0];
+  request->patterns.assign(parsed.positional.begin() + 1, parsed.positional.end());
+  request->root = hasOutput ? parsed.values["--output"] : DefaultOutputFolder(request->archive);
+  return true;
 }
-#else
-std::string FileKey(const std::string& path) { return path; }
-#endif
 
 struct PlannedFile {
   size_t index;
   std::vector<std::string> components;  // relative to the output folder
 };
 
-std::string Quoted(const std::string& name) { return "'" + PrintableName(name) + "'"; }
+std::string JoinedName(const std::vector<std::string>& components) {
+  return SafeName{components, {}}.Joined('/');
+}
 
-// Gives every selected entry a safe path and settles names that two entries share: by
-// default the later ones get a numbered name; with --overwrite or --skip-existing the
-// existing-file rule decides between them. A file may never take a path that another
-// entry needs as a folder.
-std::vector<PlannedFile> PlanFiles(const CHostArchive& archive, const std::vector<size_t>& selected,
-                                   ExistingPolicy policy) {
-  const CLeadBytes lead = CLeadBytes::System();
-  const NameRules rules = HostNameRules();
+// Gives every selected entry a safe path, saying what was changed and why.
+std::vector<PlannedFile> SafePaths(const CHostArchive& archive, const std::vector<size_t>& selected,
+                                   NameRules rules) {
   std::vector<PlannedFile> plan;
-  std::set<std::string> folders;
   for (size_t i : selected) {
-    const std::string name = EntryName(archive.entries()[i]);
-    SafeName safe = MakeSafeName(name, i, lead, rules);
+    const std::string& name = archive.name(i).text;
+    SafeName safe = MakeSafeName(name, i, rules);
     if (!safe.changes.empty()) {
       std::string why;
       for (const std::string& c : safe.changes) why += (why.empty() ? "" : ", ") + c;
-      std::fprintf(stderr, "varel extract: entry %zu %s written as %s (%s)\n", i,
-                   Quoted(name).c_str(), Quoted(safe.Joined('/')).c_str(), why.c_str());
-    }
-    std::string prefix;
-    for (size_t c = 0; c + 1 < safe.components.size(); ++c) {
-      prefix += (c == 0 ? "" : "/") + safe.components[c];
-      folders.insert(FileKey(prefix));
+      Report("extract", Format("entry %zu ", i) + Quoted(name) + " written as " +
+                            Quoted(safe.Joined('/')) + " (" + why + ")");
     }
     plan.push_back({i, safe.components});
   }
+  return plan;
+}
+
+// Settles names that two entries share (for Windows, names equal but for case): by default
+// the later ones get a numbered name; with --overwrite or --skip-existing the existing-file
+// rule decides between them. A file may never take a path that another entry needs as a
+// folder.
+void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, NameRules rules) {
+  std::set<std::string> folders;
+  for (const PlannedFile& f : *plan) {
+    std::string prefix;
+    for (size_t c = 0; c + 1 < f.components.size(); ++c) {
+      prefix += (c == 0 ? "" : "/") + f.components[c];
+      folders.insert(FileKey(prefix, rules));
+    }
+  }
   std::map<std::string, size_t> files;  // key -> index of the entry that has it
-  for (PlannedFile& f : plan) {
+  for (PlannedFile& f : *plan) {
     const std::vector<std::string> original = f.components;
-    PlannedFile candidate = f;
     for (unsigned n = 2;; ++n) {
-      const std::string key = FileKey(SafeName{candidate.components, {}}.Joined('/'));
+      const std::string key = FileKey(JoinedName(f.components), rules);
       const bool taken =
           folders.count(key) != 0 || (policy == ExistingPolicy::kRefuse && files.count(key) != 0);
       if (!taken) {
         if (files.count(key) != 0) {
-          std::fprintf(stderr, "varel extract: entries %zu and %zu share the name %s; %s\n",
-                       files[key], f.index, Quoted(SafeName{original, {}}.Joined('/')).c_str(),
-                       policy == ExistingPolicy::kOverwrite ? "the later one is kept"
-                                                            : "the first one is kept");
+          Report("extract", Format("entries %zu and %zu share the name ", files[key], f.index) +
+                                Quoted(JoinedName(original)) + "; " +
+                                (policy == ExistingPolicy::kOverwrite ? "the later one is kept"
+                                                                      : "the first one is kept"));
         }
         files.emplace(key, f.index);
         break;
       }
-      candidate.components.back() = NumberedName(original.back(), n);
+      f.components.back() = NumberedName(original.back(), n);
     }
-    if (candidate.components != original) {
-      std::fprintf(stderr, "varel extract: entry %zu %s shares its name; written as %s\n", f.index,
-                   Quoted(SafeName{original, {}}.Joined('/')).c_str(),
-                   Quoted(SafeName{candidate.components, {}}.Joined('/')).c_str());
+    if (f.components != original) {
+      Report("extract", Format("entry %zu ", f.index) + Quoted(JoinedName(original)) +
+                            " shares its name; written as " + Quoted(JoinedName(f.components)));
     }
-    f = candidate;
   }
-  return plan;
 }
 
 // Makes the folders above a planned file inside root. On Linux a symbolic link already
@@ -143,198 +187,176 @@ bool MakeParents(const std::string& root, const PlannedFile& f, std::string* fol
   return true;
 }
 
+enum class Outcome { kWritten, kSkipped, kFailed, kStop };
+
+// What stands at target decides: write, skip, or refuse (saying why).
+Outcome CheckTarget(const std::string& target, size_t index, ExistingPolicy policy) {
+  const PathKind existing = GetPathKind(target);
+  if (existing == PathKind::kMissing && !IsSymbolicLink(target)) return Outcome::kWritten;
+  if (existing == PathKind::kFolder || existing == PathKind::kOther) {
+    Report("extract", target + Format(": exists and is not a file; entry %zu not written", index));
+    return Outcome::kFailed;
+  }
+  if (policy == ExistingPolicy::kSkip) {
+    Report("extract", target + ": exists; skipped");
+    return Outcome::kSkipped;
+  }
+  if (policy == ExistingPolicy::kRefuse) {
+    Report("extract", target + ": exists (use --overwrite or --skip-existing)");
+    return Outcome::kFailed;
+  }
+  return Outcome::kWritten;
+}
+
+// Writes one planned file. kStop when the output cannot be written at all.
+Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const PlannedFile& f,
+                    std::string* target, uint64_t* size) {
+  std::string folder;
+  std::string error;
+  if (!MakeParents(request.root, f, &folder, &error)) {
+    Report("extract", error);
+    return Outcome::kFailed;
+  }
+  *target = JoinPath(folder, f.components.back());
+  const Outcome check = CheckTarget(*target, f.index, request.policy);
+  if (check != Outcome::kWritten) return check;
+  // A failure inside the sink is a write failure; any other is the entry's own.
+  COutputFile out;
+  bool writeFailed = false;
+  const bool extracted = archive->Extract(
+      f.index,
+      [&](const uint8_t* data, size_t n, std::string* sinkError) {
+        writeFailed = !out.Open(folder, f.components.back(), sinkError) ||
+                      !out.Write(data, n, sinkError) ||
+                      !out.Commit(request.policy == ExistingPolicy::kOverwrite, sinkError);
+        *size = n;
+        return !writeFailed;
+      },
+      &error);
+  if (!extracted) Report("extract", error);
+  return writeFailed ? Outcome::kStop : extracted ? Outcome::kWritten : Outcome::kFailed;
+}
+
 }  // namespace
 
 int RunExtract(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::fputs(kExtractUsage, stdout);
+    Print(std::string(kExtractUsage) + kCaseUsage);
     return kExitOk;
   }
-  ParsedArgs parsed;
-  if (!ParseArgs("extract", args,
-                 {{"-o", "--output", true},
-                  {nullptr, "--overwrite", false},
-                  {nullptr, "--skip-existing", false},
-                  {"-q", "--quiet", false},
-                  {"-v", "--verbose", false}},
-                 &parsed)) {
-    return kExitUsage;
-  }
-  if (parsed.positional.empty()) {
-    std::fprintf(stderr, "varel extract: name an archive\n%s", kExtractUsage);
-    return kExitUsage;
-  }
-  if (parsed.Has("--overwrite") && parsed.Has("--skip-existing")) {
-    std::fprintf(stderr, "varel extract: --overwrite and --skip-existing exclude each other\n");
-    return kExitUsage;
-  }
-  if (parsed.values.count("--output") != 0 && parsed.values["--output"].empty()) {
-    std::fprintf(stderr, "varel extract: the output folder name is empty\n");
-    return kExitUsage;
-  }
-  const ExistingPolicy policy = parsed.Has("--overwrite")       ? ExistingPolicy::kOverwrite
-                                : parsed.Has("--skip-existing") ? ExistingPolicy::kSkip
-                                                                : ExistingPolicy::kRefuse;
-  const bool quiet = parsed.Has("--quiet");
-  const bool verbose = parsed.Has("--verbose") && !quiet;
-  const std::string path = parsed.positional[0];
-  const std::vector<std::string> patterns(parsed.positional.begin() + 1, parsed.positional.end());
-  const std::string root =
-      parsed.values.count("--output") != 0 ? parsed.values["--output"] : DefaultOutputFolder(path);
-
+  ExtractRequest request;
+  if (!ParseExtract(args, &request)) return kExitUsage;
   CPluginModule module;
   CHostArchive archive;
-  if (!OpenArchive("extract", options, path, &module, &archive)) return kExitFailed;
+  if (!OpenArchive("extract", options, request.archive, &module, &archive)) return kExitFailed;
   int status = kExitOk;
   std::vector<std::string> unmatched;
-  const std::vector<size_t> selected = SelectEntries(archive, patterns, &unmatched);
+  const std::vector<size_t> selected =
+      SelectEntries(archive, request.patterns, request.ignoreCase, &unmatched);
   for (const std::string& p : unmatched) {
-    std::fprintf(stderr, "varel extract: %s: no entry matches %s\n", path.c_str(),
-                 Quoted(p).c_str());
+    Report("extract", request.archive + ": no entry matches " + Quoted(p));
     status = kExitFailed;
   }
-  const std::vector<PlannedFile> plan = PlanFiles(archive, selected, policy);
+  const NameRules rules = HostNameRules();
+  std::vector<PlannedFile> plan = SafePaths(archive, selected, rules);
+  SettleSharedNames(&plan, request.policy, rules);
   std::string error;
-  if (!MakeFolders(root, &error)) {
-    std::fprintf(stderr, "varel extract: %s\n", error.c_str());
+  if (!MakeFolders(request.root, &error)) {
+    Report("extract", error);
     return kExitFailed;
   }
 
   uint64_t bytesTotal = 0;
   for (const PlannedFile& f : plan) bytesTotal += archive.entries()[f.index].size;
-  CProgress progress(StderrIsTerminal() && !quiet, plan.size(), bytesTotal);
+  CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
   uint64_t bytesDone = 0;
   size_t written = 0;
   size_t skipped = 0;
   uint64_t bytesWritten = 0;
   for (size_t k = 0; k < plan.size(); ++k) {
-    const PlannedFile& f = plan[k];
     progress.Update(k, bytesDone);
-    bytesDone += archive.entries()[f.index].size;
-    std::string folder;
-    size_t size = 0;
-    if (!MakeParents(root, f, &folder, &error)) {
-      progress.Finish();
-      std::fprintf(stderr, "varel extract: %s\n", error.c_str());
-      status = kExitFailed;
-      continue;
-    }
-    const std::string target = JoinPath(folder, f.components.back());
-    const PathKind existing = GetPathKind(target);
-    if (existing != PathKind::kMissing || IsSymbolicLink(target)) {
-      if (existing == PathKind::kFolder || existing == PathKind::kOther) {
-        progress.Finish();
-        std::fprintf(stderr, "varel extract: %s: exists and is not a file; entry %zu not written\n",
-                     target.c_str(), f.index);
-        status = kExitFailed;
-        continue;
-      }
-      if (policy == ExistingPolicy::kSkip) {
-        ++skipped;
-        progress.Finish();
-        std::fprintf(stderr, "varel extract: %s: exists; skipped\n", target.c_str());
-        continue;
-      }
-      if (policy == ExistingPolicy::kRefuse) {
-        progress.Finish();
-        std::fprintf(stderr, "varel extract: %s: exists (use --overwrite or --skip-existing)\n",
-                     target.c_str());
-        status = kExitFailed;
-        continue;
-      }
-    }
-    // A failure inside the sink is a write failure; any other is the entry's own.
-    COutputFile out;
-    bool writeFailed = false;
-    const bool extracted = archive.Extract(
-        f.index,
-        [&](const uint8_t* data, size_t n, std::string* sinkError) {
-          writeFailed = !out.Open(folder, f.components.back(), sinkError) ||
-                        !out.Write(data, n, sinkError) ||
-                        !out.Commit(policy == ExistingPolicy::kOverwrite, sinkError);
-          size = n;
-          return !writeFailed;
-        },
-        &error);
-    if (writeFailed) {
-      // A file that cannot be written means the disk or the folder is unusable: stop.
-      progress.Finish();
-      std::fprintf(stderr, "varel extract: %s\nvarel extract: stopped after %zu of %zu files\n",
-                   error.c_str(), written, plan.size());
-      return kExitFailed;
-    }
-    if (!extracted) {
-      progress.Finish();
-      std::fprintf(stderr, "varel extract: %s\n", error.c_str());
-      status = kExitFailed;
-      continue;
-    }
-    ++written;
-    bytesWritten += size;
-    if (verbose) {
-      progress.Finish();
-      std::printf("%s\n", target.c_str());
+    bytesDone += archive.entries()[plan[k].index].size;
+    std::string target;
+    uint64_t size = 0;
+    switch (ExtractFile(&archive, request, plan[k], &target, &size)) {
+      case Outcome::kWritten:
+        ++written;
+        bytesWritten += size;
+        if (request.verbose) Print(target + "\n");
+        break;
+      case Outcome::kSkipped: ++skipped; break;
+      case Outcome::kFailed: status = kExitFailed; break;
+      case Outcome::kStop:
+        Report("extract", Format("stopped after %zu of %zu files", written, plan.size()));
+        return kExitFailed;
     }
   }
   progress.Finish();
-  if (!quiet) {
-    std::printf("extracted %zu of %zu %s (%s) to %s", written, plan.size(),
-                plan.size() == 1 ? "entry" : "entries", FormatBytes(bytesWritten).c_str(),
-                root.c_str());
-    if (skipped != 0) std::printf(", %zu skipped", skipped);
-    std::printf("\n");
+  if (!request.quiet) {
+    Print(Format("extracted %zu of %zu %s (%s) to ", written, plan.size(),
+                 plan.size() == 1 ? "entry" : "entries", FormatBytes(bytesWritten).c_str()) +
+          request.root + (skipped != 0 ? Format(", %zu skipped", skipped) : std::string()) + "\n");
   }
   return status;
 }
 
-int RunCat(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kCatUsage, stdout);
-    return kExitOk;
-  }
-  ParsedArgs parsed;
-  if (!ParseArgs("cat", args, {}, &parsed)) return kExitUsage;
-  if (parsed.positional.size() != 2) {
-    std::fprintf(stderr, "varel cat: name an archive and one entry\n%s", kCatUsage);
-    return kExitUsage;
-  }
-  const std::string& path = parsed.positional[0];
-  const std::string& wanted = parsed.positional[1];
-  // "#12" is an index unless an entry has that very name.
-  long long index = -1;
-  if (wanted.size() > 1 && wanted[0] == '#' &&
-      wanted.find_first_not_of("0123456789", 1) == std::string::npos && wanted.size() < 12) {
-    index = std::stoll(wanted.substr(1));
-  }
-  CPluginModule module;
-  CHostArchive archive;
-  if (!OpenArchive("cat", options, path, &module, &archive)) return kExitFailed;
-  const std::vector<ArchiveEntry>& entries = archive.entries();
-  size_t found = entries.size();
+namespace {
+
+// The entry cat writes: the first whose name is wanted (ignoring case when asked), else the
+// entry "#INDEX" names. entries().size() when there is none, after saying why.
+size_t FindEntry(const CHostArchive& archive, const std::string& path, const std::string& wanted,
+                 bool ignoreCase) {
+  const size_t count = archive.entries().size();
+  const std::string key = ignoreCase ? CaseKey(wanted) : wanted;
+  size_t found = count;
   size_t sameName = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (EntryName(entries[i]) == wanted) {
-      if (found == entries.size()) found = i;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& name = archive.name(i).text;
+    if ((ignoreCase ? CaseKey(name) : name) == key) {
+      if (found == count) found = i;
       ++sameName;
     }
   }
-  if (found == entries.size() && index >= 0) {
-    if (static_cast<unsigned long long>(index) >= entries.size()) {
-      std::fprintf(stderr, "varel cat: %s: no entry #%lld (it has %zu)\n", path.c_str(), index,
-                   entries.size());
-      return kExitFailed;
-    }
-    found = static_cast<size_t>(index);
-  }
-  if (found == entries.size()) {
-    std::fprintf(stderr, "varel cat: %s: no entry named %s\n", path.c_str(),
-                 Quoted(wanted).c_str());
-    return kExitFailed;
-  }
   if (sameName > 1) {
-    std::fprintf(stderr, "varel cat: %s: %zu entries are named %s; writing #%zu\n", path.c_str(),
-                 sameName, Quoted(wanted).c_str(), found);
+    Report("cat", path + Format(": %zu entries are named ", sameName) + Quoted(wanted) +
+                      Format("; writing #%zu", found));
   }
+  if (found != count) return found;
+  // "#12" is an index unless an entry has that very name.
+  if (wanted.size() > 1 && wanted.size() < 12 && wanted[0] == '#' &&
+      wanted.find_first_not_of("0123456789", 1) == std::string::npos) {
+    const unsigned long long index = std::stoull(wanted.substr(1));
+    if (index < count) return static_cast<size_t>(index);
+    Report("cat", path + Format(": no entry #%llu (it has %zu)", index, count));
+    return count;
+  }
+  Report("cat", path + ": no entry named " + Quoted(wanted));
+  return count;
+}
+
+}  // namespace
+
+int RunCat(const Options& options, const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    Print(std::string(kCatUsage) + kCaseUsage);
+    return kExitOk;
+  }
+  ParsedArgs parsed;
+  bool ignoreCase = false;
+  if (!ParseArgs("cat", args, {kIgnoreCaseOption, kCaseSensitiveOption}, &parsed) ||
+      !ParseIgnoreCase("cat", parsed, &ignoreCase)) {
+    return kExitUsage;
+  }
+  if (parsed.positional.size() != 2) {
+    Report("cat", std::string("name an archive and one entry\n") + kCatUsage);
+    return kExitUsage;
+  }
+  const std::string& path = parsed.positional[0];
+  CPluginModule module;
+  CHostArchive archive;
+  if (!OpenArchive("cat", options, path, &module, &archive)) return kExitFailed;
+  const size_t found = FindEntry(archive, path, parsed.positional[1], ignoreCase);
+  if (found == archive.entries().size()) return kExitFailed;
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
@@ -350,7 +372,7 @@ int RunCat(const Options& options, const std::vector<std::string>& args) {
       },
       &error);
   if (!ok) {
-    std::fprintf(stderr, "varel cat: %s\n", error.c_str());
+    Report("cat", error);
     return kExitFailed;
   }
   return kExitOk;

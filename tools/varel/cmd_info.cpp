@@ -1,10 +1,12 @@
 // varel info, varel detect.
-#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "tools/host/host_file.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/host_file.h"
+#include "tools/varel_host/unicode_text.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ bool QueryText(const PluginExports& p, int32_t index, bool pattern, std::string*
   dl = static_cast<int32_t>(db.size());
   pl = static_cast<int32_t>(pb.size());
   if (p.GetSupportedExt(1, index, db.data(), &dl, pb.data(), &pl) != 0) return false;
-  *out = pattern ? std::string(pb.data()) : std::string(db.data());
+  *out = Utf8FromAnsi(pattern ? std::string(pb.data()) : std::string(db.data()));
   return true;
 }
 
@@ -34,13 +36,13 @@ const char* TypeName(int32_t type) {
 
 int RunInfo(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::printf(
+    Print(
         "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
         "types it reads.\n");
     return kExitOk;
   }
   if (!args.empty()) {
-    std::fprintf(stderr, "varel info: takes no arguments\n");
+    Report("info", "takes no arguments");
     return kExitUsage;
   }
   CPluginModule module;
@@ -48,32 +50,37 @@ int RunInfo(const Options& options, const std::vector<std::string>& args) {
   const PluginExports& p = module.exports();
   PluginInfo info = {};
   if (p.GetPluginInfo(&info) != 0) {
-    std::fprintf(stderr, "varel info: the plug-in refused the information query\n");
+    Report("info", "the plug-in refused the information query");
     return kExitFailed;
   }
-  std::printf("name:    %.80s\nauthor:  %.20s\nversion: %.20s\n", info.name, info.author,
-              info.version);
+  // The plug-in's texts are ANSI-code-page bytes in fixed fields, not always terminated.
+  const auto text = [](const char* field, size_t width) {
+    return Utf8FromAnsi(std::string(field, strnlen(field, width)));
+  };
+  Print("name:    " + text(info.name, sizeof(info.name)) +
+        "\nauthor:  " + text(info.author, sizeof(info.author)) +
+        "\nversion: " + text(info.version, sizeof(info.version)) + "\n");
   for (int32_t i = 0; i < info.extCount1; ++i) {
     std::string description;
     std::string pattern;
     if (!QueryText(p, i, false, &description) || !QueryText(p, i, true, &pattern)) {
-      std::fprintf(stderr, "varel info: the plug-in refused extension row %d\n", i);
+      Report("info", Format("the plug-in refused extension row %d", static_cast<int>(i)));
       return kExitFailed;
     }
-    std::printf("type:    %s (%s)\n", description.c_str(), pattern.c_str());
+    Print("type:    " + description + " (" + pattern + ")\n");
   }
   return kExitOk;
 }
 
 int RunDetect(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::printf(
+    Print(
         "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
         "pkg or unknown.\n");
     return kExitOk;
   }
   if (args.empty()) {
-    std::fprintf(stderr, "varel detect: name at least one file\n");
+    Report("detect", "name at least one file");
     return kExitUsage;
   }
   CPluginModule module;
@@ -83,13 +90,13 @@ int RunDetect(const Options& options, const std::vector<std::string>& args) {
     CHostFile file;
     std::string error;
     if (!file.Open(path, &error)) {
-      std::fprintf(stderr, "varel detect: %s\n", error.c_str());
+      Report("detect", error);
       status = kExitFailed;
       continue;
     }
     int32_t type = 0;
     module.exports().IsSupported(file.source(), 1, &type);
-    std::printf("%s: %s\n", path.c_str(), TypeName(type));
+    Print(path + ": " + TypeName(type) + "\n");
   }
   return status;
 }

@@ -4,21 +4,25 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/entry_names.h"
-#include "tools/host/progress.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/progress.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: varel list ARCHIVE [--json] [PATTERN...]\n"
+    "usage: varel list ARCHIVE [--json] [--ignore-case|--case-sensitive] [PATTERN...]\n"
     "\n"
     "Lists the entries of ARCHIVE: index, name, size, packed size, ratio, offset and the\n"
     "format's details (PSARC: first block; PKG: compressed or stored), then the totals.\n"
     "PATTERNs are shell-style globs (* ? [...]) on the whole entry name; '*' also matches\n"
     "'/', and '/' and '\\' match each other. Quote them so the shell leaves them alone.\n"
+    "Names are UTF-8 as PSARC archives hold them; other names are read in the system's\n"
+    "ANSI code page.\n"
     "\n"
-    "  --json   one JSON object for scripts (names in UTF-8)\n";
+    "  --json             one JSON object for scripts, in UTF-8; a name that is not its\n"
+    "                     archive's bytes as they stand also gives them, as nameBytes (hex)\n";
 
 std::string Ratio(uint64_t packed, uint64_t size) {
   if (size == 0) return "-";
@@ -46,7 +50,15 @@ std::string JsonDetails(const ArchiveEntry& e) {
   return std::string();
 }
 
-void PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected) {
+// The JSON members of an entry's name: the text, and the archive's bytes when the text is
+// not those bytes (a name read in the ANSI code page, or cut inside a character).
+std::string JsonName(const EntryName& name) {
+  std::string out = "\"name\": " + JsonString(name.text);
+  if (name.text != name.bytes) out += ", \"nameBytes\": \"" + HexBytes(name.bytes) + "\"";
+  return out;
+}
+
+bool PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected) {
   uint64_t size = 0;
   uint64_t packed = 0;
   std::string out = "{\n  \"archive\": " + JsonString(archive.path()) + ",\n  \"format\": \"" +
@@ -56,8 +68,8 @@ void PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected)
     size += e.size;
     packed += e.packedSize;
     out += k == 0 ? "\n" : ",\n";
-    out += "    {\"index\": " + std::to_string(selected[k]) +
-           ", \"name\": " + JsonString(EntryName(e)) + ", \"size\": " + std::to_string(e.size) +
+    out += "    {\"index\": " + std::to_string(selected[k]) + ", " +
+           JsonName(archive.name(selected[k])) + ", \"size\": " + std::to_string(e.size) +
            ", \"packedSize\": " + std::to_string(e.packedSize) +
            ", \"offset\": " + std::to_string(e.offset) + JsonDetails(e) + "}";
   }
@@ -65,10 +77,10 @@ void PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected)
   out += "  \"totals\": {\"entries\": " + std::to_string(selected.size()) +
          ", \"size\": " + std::to_string(size) + ", \"packedSize\": " + std::to_string(packed) +
          "}\n}\n";
-  std::fputs(out.c_str(), stdout);
+  return Print(out);
 }
 
-void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected) {
+bool PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected) {
   struct Row {
     std::string cells[7];
   };
@@ -80,7 +92,7 @@ void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
     const ArchiveEntry& e = archive.entries()[i];
     size += e.size;
     packed += e.packedSize;
-    rows.push_back({{std::to_string(i), PrintableName(EntryName(e)), std::to_string(e.size),
+    rows.push_back({{std::to_string(i), PrintableName(archive.name(i).text), std::to_string(e.size),
                      std::to_string(e.packedSize), Ratio(e.packedSize, e.size),
                      std::to_string(e.offset), Details(e)}});
   }
@@ -105,20 +117,25 @@ void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
          std::to_string(size) + " bytes (" + FormatBytes(size) + "), packed " +
          std::to_string(packed) + " bytes (" + FormatBytes(packed) + "), " + Ratio(packed, size) +
          "\n";
-  std::fputs(out.c_str(), stdout);
+  return Print(out);
 }
 
 }  // namespace
 
 int RunList(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
+    Print(std::string(kUsage) + kCaseUsage);
     return kExitOk;
   }
   ParsedArgs parsed;
-  if (!ParseArgs("list", args, {{nullptr, "--json", false}}, &parsed)) return kExitUsage;
+  bool ignoreCase = false;
+  if (!ParseArgs("list", args,
+                 {{nullptr, "--json", false}, kIgnoreCaseOption, kCaseSensitiveOption}, &parsed) ||
+      !ParseIgnoreCase("list", parsed, &ignoreCase)) {
+    return kExitUsage;
+  }
   if (parsed.positional.empty()) {
-    std::fprintf(stderr, "varel list: name an archive\n%s", kUsage);
+    Report("list", std::string("name an archive\n") + kUsage);
     return kExitUsage;
   }
   const std::string path = parsed.positional[0];
@@ -127,18 +144,12 @@ int RunList(const Options& options, const std::vector<std::string>& args) {
   CHostArchive archive;
   if (!OpenArchive("list", options, path, &module, &archive)) return kExitFailed;
   std::vector<std::string> unmatched;
-  const std::vector<size_t> selected = SelectEntries(archive, patterns, &unmatched);
-  if (parsed.Has("--json")) {
-    PrintJson(archive, selected);
-  } else {
-    PrintTable(archive, selected);
-  }
-  for (const std::string& p : unmatched) {
-    std::fprintf(stderr, "varel list: %s: no entry matches '%s'\n", path.c_str(),
-                 PrintableName(p).c_str());
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "varel list: cannot write the listing\n");
+  const std::vector<size_t> selected = SelectEntries(archive, patterns, ignoreCase, &unmatched);
+  const bool printed =
+      parsed.Has("--json") ? PrintJson(archive, selected) : PrintTable(archive, selected);
+  for (const std::string& p : unmatched) Report("list", path + ": no entry matches " + Quoted(p));
+  if (!printed || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Report("list", "cannot write the listing");
     return kExitFailed;
   }
   return unmatched.empty() ? kExitOk : kExitFailed;

@@ -1,9 +1,10 @@
 #include "tools/varel/commands.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "tools/host/entry_names.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/name_pattern.h"
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -16,7 +17,7 @@ const std::vector<Command>& Commands() {
 bool LoadPlugin(const Options& options, CPluginModule* module) {
   const std::string path = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
   if (!module->Load(path)) {
-    std::fprintf(stderr, "varel: %s\n", module->error().c_str());
+    Report("", module->error());
     return false;
   }
   return true;
@@ -27,7 +28,7 @@ bool OpenArchive(const char* command, const Options& options, const std::string&
   if (!LoadPlugin(options, module)) return false;
   std::string error;
   if (!archive->Open(module->exports(), path, &error)) {
-    std::fprintf(stderr, "varel %s: %s\n", command, error.c_str());
+    Report(command, error);
     return false;
   }
   return true;
@@ -61,13 +62,12 @@ bool ParseArgs(const char* command, const std::vector<std::string>& args,
       if (key == s.longName || (s.shortName != nullptr && key == s.shortName)) spec = &s;
     }
     if (spec == nullptr) {
-      std::fprintf(stderr, "varel %s: unknown option '%s' (see 'varel %s --help')\n", command,
-                   key.c_str(), command);
+      Report(command, "unknown option " + Quoted(key) + " (see 'varel " + command + " --help')");
       return false;
     }
     if (!spec->takesValue) {
       if (eq != std::string::npos) {
-        std::fprintf(stderr, "varel %s: %s takes no value\n", command, spec->longName);
+        Report(command, std::string(spec->longName) + " takes no value");
         return false;
       }
       out->flags.insert(spec->longName);
@@ -78,24 +78,41 @@ bool ParseArgs(const char* command, const std::vector<std::string>& args,
     } else if (i + 1 < args.size()) {
       out->values[spec->longName] = args[++i];
     } else {
-      std::fprintf(stderr, "varel %s: %s needs a value\n", command, key.c_str());
+      Report(command, key + " needs a value");
       return false;
     }
   }
   return true;
 }
 
+const OptionSpec kIgnoreCaseOption = {nullptr, "--ignore-case", false};
+const OptionSpec kCaseSensitiveOption = {nullptr, "--case-sensitive", false};
+const char kCaseUsage[] =
+    "  --ignore-case      names match ignoring case (the default on Windows)\n"
+    "  --case-sensitive   names match only with the same case (the default on Linux)\n";
+
+bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignoreCase) {
+  const bool ignore = parsed.Has(kIgnoreCaseOption.longName);
+  const bool sensitive = parsed.Has(kCaseSensitiveOption.longName);
+  if (ignore && sensitive) {
+    Report(command, "--ignore-case and --case-sensitive exclude each other");
+    return false;
+  }
+  *ignoreCase = ignore || (!sensitive && HostNameRules() == NameRules::kWindows);
+  return true;
+}
+
 std::vector<size_t> SelectEntries(const CHostArchive& archive,
-                                  const std::vector<std::string>& patterns,
+                                  const std::vector<std::string>& patterns, bool ignoreCase,
                                   std::vector<std::string>* unmatched) {
-  const CLeadBytes lead = CLeadBytes::System();
+  std::vector<CNamePattern> compiled;
+  for (const std::string& p : patterns) compiled.emplace_back(p, ignoreCase);
   std::vector<size_t> selected;
   std::vector<bool> used(patterns.size(), false);
   for (size_t i = 0; i < archive.entries().size(); ++i) {
-    const std::string name = EntryName(archive.entries()[i]);
     bool take = patterns.empty();
-    for (size_t p = 0; p < patterns.size(); ++p) {
-      if (GlobMatch(patterns[p], name, lead)) {
+    for (size_t p = 0; p < compiled.size(); ++p) {
+      if (compiled[p].Matches(archive.name(i).text)) {
         take = true;
         used[p] = true;
       }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/host_archive.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/host_archive.h"
+#include "tools/varel_host/plugin_loader.h"
 
 // Exit codes scripts can rely on.
 constexpr int kExitOk = 0;
@@ -55,6 +55,15 @@ struct ParsedArgs {
 bool ParseArgs(const char* command, const std::vector<std::string>& args,
                const std::vector<OptionSpec>& specs, ParsedArgs* out);
 
+// The options that say whether names match ignoring case, for the commands that take
+// patterns or names, and their lines in those commands' usage texts.
+extern const OptionSpec kIgnoreCaseOption;
+extern const OptionSpec kCaseSensitiveOption;
+extern const char kCaseUsage[];
+// Whether names match ignoring case: by default on Windows, not on Linux, as each system's
+// file names do. False with a message when both options are given.
+bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignoreCase);
+
 int RunInfo(const Options& options, const std::vector<std::string>& args);
 int RunDetect(const Options& options, const std::vector<std::string>& args);
 int RunList(const Options& options, const std::vector<std::string>& args);
@@ -65,5 +74,5 @@ int RunPack(const Options& options, const std::vector<std::string>& args);
 // The indexes of the entries whose names match any of the patterns (all entries when there
 // are none), in archive order; patterns that matched nothing go to unmatched.
 std::vector<size_t> SelectEntries(const CHostArchive& archive,
-                                  const std::vector<std::string>& patterns,
+                                  const std::vector<std::string>& patterns, bool ignoreCase,
                                   std::vector<std::string>* unmatched);

@@ -2,6 +2,7 @@
 // its five exports, exactly as a host application does.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <exception>
 #include <new>
 #include <string>
@@ -12,12 +13,14 @@
 #endif
 
 #include "tools/varel/commands.h"
+#include "tools/varel/report.h"
+#include "tools/varel_host/console.h"
+#include "tools/varel_host/unicode_text.h"
 
 namespace {
 
 void PrintUsage(FILE* out) {
-  std::fprintf(
-      out,
+  const std::string usage = Format(
       "usage: varel [--plugin PATH] COMMAND [ARGS...]\n"
       "\n"
       "commands:\n"
@@ -33,6 +36,7 @@ void PrintUsage(FILE* out) {
       "Run 'varel COMMAND --help' for a command's options. Exit codes: 0 success,\n"
       "1 an operation failed, 2 a usage error.\n",
       PluginFileName());
+  WriteText(out, usage);
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -41,7 +45,7 @@ int Run(const std::vector<std::string>& args) {
   while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
     if (args[i] == "--plugin") {
       if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "varel: --plugin needs a path\n");
+        Report("", "--plugin needs a path");
         return kExitUsage;
       }
       options.pluginPath = args[i + 1];
@@ -53,7 +57,7 @@ int Run(const std::vector<std::string>& args) {
       PrintUsage(stdout);
       return kExitOk;
     } else {
-      std::fprintf(stderr, "varel: unknown option '%s'\n", args[i].c_str());
+      Report("", "unknown option " + Quoted(args[i]));
       PrintUsage(stderr);
       return kExitUsage;
     }
@@ -74,14 +78,13 @@ int Run(const std::vector<std::string>& args) {
   for (const Command& c : Commands()) {
     if (command == c.name) return c.run(options, rest);
   }
-  std::fprintf(stderr, "varel: unknown command '%s'\n", command.c_str());
+  Report("", "unknown command " + Quoted(command));
   PrintUsage(stderr);
   return kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs varel on its arguments (UTF-8) with no exception leaving.
+int Main(const std::vector<std::string>& args) {
 #if !defined(_WIN32)
   // A write past a file-size limit or into a closed pipe then fails with an error that
   // varel reports, instead of ending the process without a word.
@@ -89,13 +92,27 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   try {
-    return Run(std::vector<std::string>(argv + 1, argv + argc));
+    return Run(args);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "varel: not enough memory\n");
+    Report("", "not enough memory");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "varel: %s\n", e.what());
+    Report("", e.what());
   } catch (...) {
-    std::fprintf(stderr, "varel: unexpected failure\n");
+    Report("", "unexpected failure");
   }
   return kExitFailed;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The arguments as UTF-16 (linked with -municode), so that no character is lost to the
+// ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(Utf8FromWide(argv[i], std::wcslen(argv[i])));
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

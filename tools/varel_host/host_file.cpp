@@ -1,15 +1,8 @@
-#include "tools/host/host_file.h"
+#include "tools/varel_host/host_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <system_error>
 
-#if defined(_WIN32)
-#include "platform/win32_api.h"
-#else
-#include <sys/stat.h>
-#endif
+#include "tools/varel_host/host_fs.h"
 
 CHostFile::~CHostFile() { Close(); }
 
@@ -22,43 +15,7 @@ void CHostFile::Close() {
 bool CHostFile::Open(const std::string& path, std::string* error) {
   Close();
   path_ = path;
-#if defined(_WIN32)
-  handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    *error =
-        path + ": " +
-        (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::string("no such file")
-         : code == ERROR_ACCESS_DENIED ? std::string("permission denied or a folder")
-                                       : "cannot open (error " + std::to_string(code) + ")");
-    return false;
-  }
-  LARGE_INTEGER li;
-  if (!GetFileSizeEx(handle_, &li)) {
-    *error = path + ": cannot read its size";
-    Close();
-    return false;
-  }
-  size_ = static_cast<uint64_t>(li.QuadPart);
-#else
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *error = path + ": " + (errno == ENOENT ? std::string("no such file") : std::strerror(errno));
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    *error = path + ": is a folder";
-    return false;
-  }
-  handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_ = static_cast<uint64_t>(st.st_size);
-#endif
+  if (!OpenFileForReading(path, &handle_, &size_, error)) return false;
   header_.assign(kHostHeaderBytes, 0);
   std::vector<uint8_t> head;
   if (!ReadAt(0, kHostHeaderBytes, &head)) {

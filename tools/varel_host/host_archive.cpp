@@ -1,4 +1,4 @@
-#include "tools/host/host_archive.h"
+#include "tools/varel_host/host_archive.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,12 +23,6 @@ class CHandedBlock {
 
 }  // namespace
 
-std::string EntryName(const ArchiveEntry& entry) {
-  const void* end = std::memchr(entry.name, 0, sizeof(entry.name));
-  const size_t n = end != nullptr ? static_cast<const char*>(end) - entry.name : sizeof(entry.name);
-  return std::string(entry.name, n);
-}
-
 const char* CHostArchive::TypeName() const {
   switch (type_) {
     case kTypePsarc: return "psarc";
@@ -40,6 +34,7 @@ const char* CHostArchive::TypeName() const {
 bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, std::string* error) {
   plugin_ = plugin;
   entries_.clear();
+  names_.clear();
   type_ = kTypeNone;
   if (!file_.Open(path, error)) return false;
   int32_t type = kTypeNone;
@@ -84,6 +79,15 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
   }
   std::memcpy(entries_.data(), records, entries_.size() * sizeof(ArchiveEntry));
   GlobalUnlock(handle);
+  try {
+    names_.reserve(entries_.size());
+    for (const ArchiveEntry& e : entries_) names_.push_back(DecodeEntryName(e));
+  } catch (const std::bad_alloc&) {
+    *error = path + ": not enough memory for the names of " + std::to_string(count) + " entries";
+    entries_.clear();
+    names_.clear();
+    return false;
+  }
   return true;
 }
 
@@ -106,7 +110,7 @@ bool CHostArchive::Extract(size_t i, std::vector<uint8_t>* contents, std::string
 bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
   ArchiveEntry record = entries_.at(i);
   const std::string where =
-      path() + ": entry " + std::to_string(i) + " (" + EntryName(record) + ")";
+      path() + ": entry " + std::to_string(i) + " (" + PrintableName(names_.at(i).text) + ")";
   const uint32_t size = static_cast<uint32_t>(record.size);
   // The plug-in extracts from the low 32 bits of size, read as signed.
   if (static_cast<int32_t>(size) < 0 || record.size >= 0x80000000ull) {

@@ -19,8 +19,8 @@ struct ProgressState {
 // "12/40 entries, 3.0 MiB of 9.5 MiB, 1.2 MiB/s, 6s left".
 std::string FormatProgress(const ProgressState& state);
 
-// Shown only when enabled (stderr is a terminal and not --quiet) and only once the work
-// has run for about a second; redrawn at most five times a second.
+// Shown only when enabled (stderr is a terminal, IsTerminal, and not --quiet) and only once the
+// work has run for about a second; redrawn at most five times a second.
 class CProgress {
  public:
   CProgress(bool enabled, uint64_t entriesTotal, uint64_t bytesTotal);
@@ -31,6 +31,9 @@ class CProgress {
   void Update(uint64_t entriesDone, uint64_t bytesDone);
   // Clears the line, if one was drawn, so that later messages start on a clean line.
   void Finish();
+  // Clears the line of the progress being shown, if any: whatever writes a message calls
+  // this first. The next Update draws the line again.
+  static void ClearShownLine();
 
  private:
   typedef std::chrono::steady_clock Clock;
@@ -39,7 +42,5 @@ class CProgress {
   Clock::time_point start_;
   Clock::time_point lastDraw_;
   size_t drawnWidth_ = 0;
+  static CProgress* shown_;  // the progress whose line is on the terminal
 };
-
-// True when stderr is a terminal (a console on Windows).
-bool StderrIsTerminal();

@@ -18,6 +18,9 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingFolder = std::string());
 
+// The bytes a child wrote into the file at path ("" when it cannot be read).
+std::string ReadCapturedOutput(const std::string& path);
+
 // Quotes one argument for a Windows command line so that the C runtime's parser gives it
 // back unchanged.
 std::string QuoteWindowsArgument(const std::string& arg);

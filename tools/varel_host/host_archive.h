@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "host/host_records.h"
-#include "tools/host/host_file.h"
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/host_file.h"
+#include "tools/varel_host/plugin_loader.h"
 
 class CHostArchive {
  public:
@@ -21,6 +22,8 @@ class CHostArchive {
   int32_t type() const { return type_; }
   const char* TypeName() const;
   const std::vector<ArchiveEntry>& entries() const { return entries_; }
+  // Entry i's name, read by DecodeEntryName when the archive was listed.
+  const EntryName& name(size_t i) const { return names_[i]; }
   const std::string& path() const { return file_.path(); }
   uint64_t fileSize() const { return file_.size(); }
 
@@ -39,7 +42,5 @@ class CHostArchive {
   CHostFile file_;
   int32_t type_ = kTypeNone;
   std::vector<ArchiveEntry> entries_;
+  std::vector<EntryName> names_;
 };
-
-// The entry's name: the bytes of its 256-byte field up to the first zero.
-std::string EntryName(const ArchiveEntry& entry);

@@ -1,7 +1,8 @@
-#include "tools/host/plugin_loader.h"
+#include "tools/varel_host/plugin_loader.h"
 
 #if defined(_WIN32)
 #include "platform/win32_api.h"
+#include "tools/varel_host/unicode_text.h"
 #else
 #include <dlfcn.h>
 #include <limits.h>
@@ -35,7 +36,7 @@ bool CPluginModule::Load(const std::string& path) {
   Unload();
   error_.clear();
 #if defined(_WIN32)
-  module_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+  module_ = reinterpret_cast<void*>(LoadLibraryW(WideFromUtf8(path).c_str()));
   if (module_ == nullptr) {
     error_ = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return false;
@@ -83,9 +84,10 @@ const char* PluginFileName() {
 std::string ExecutableDirectory() {
   std::string path;
 #if defined(_WIN32)
-  char buffer[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
-  path.assign(buffer, n);
+  // Long enough for any path: GetModuleFileNameW cuts what does not fit.
+  WideString buffer(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+  path = Utf8FromWide(buffer.data(), n < buffer.size() ? n : 0);
   size_t slash = path.find_last_of("\\/");
 #else
   char buffer[PATH_MAX];

@@ -1,12 +1,8 @@
-#include "tools/host/progress.h"
+#include "tools/varel_host/progress.h"
 
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "tools/varel_host/console.h"
 
 std::string FormatBytes(uint64_t bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -44,6 +40,12 @@ std::string FormatProgress(const ProgressState& s) {
   return line;
 }
 
+CProgress* CProgress::shown_ = nullptr;
+
+void CProgress::ClearShownLine() {
+  if (shown_ != nullptr) shown_->Finish();
+}
+
 CProgress::CProgress(bool enabled, uint64_t entriesTotal, uint64_t bytesTotal)
     : enabled_(enabled), start_(Clock::now()), lastDraw_(start_) {
   state_.entriesTotal = entriesTotal;
@@ -62,22 +64,14 @@ void CProgress::Update(uint64_t entriesDone, uint64_t bytesDone) {
   const std::string line = FormatProgress(state_);
   // Pad over a longer previous line.
   const size_t pad = drawnWidth_ > line.size() ? drawnWidth_ - line.size() : 0;
-  std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
-  std::fflush(stderr);
+  WriteText(stderr, "\r" + line + std::string(pad, ' '));
   drawnWidth_ = line.size() + pad;
+  shown_ = this;
 }
 
 void CProgress::Finish() {
   if (drawnWidth_ == 0) return;
-  std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawnWidth_), "");
-  std::fflush(stderr);
+  WriteText(stderr, "\r" + std::string(drawnWidth_, ' ') + "\r");
   drawnWidth_ = 0;
-}
-
-bool StderrIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
+  if (shown_ == this) shown_ = nullptr;
 }

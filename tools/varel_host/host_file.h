@@ -1,6 +1,6 @@
-// An archive file opened as a host opens one: a Win32 file handle, the first header bytes
-// (at least 84, zero-padded for a short file), and reads of stored bytes through the same
-// handle.
+// An archive file opened as a host opens one: a Win32 file handle (OpenFileForReading: on
+// Windows through the wide calls, so any name opens), the first header bytes (at least 84,
+// zero-padded for a short file), and reads of stored bytes through the same handle.
 #pragma once
 
 #include <cstdint>

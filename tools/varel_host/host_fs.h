@@ -1,11 +1,14 @@
-// The few file-system operations varel needs, on narrow paths: on Windows through the ANSI
-// Win32 calls (names in archives are ANSI-code-page bytes and are used as they stand), on
-// Linux through POSIX. Every failure comes back as false with a message naming the path.
+// The few file-system operations varel needs. Paths are UTF-8 on Windows, where they go to
+// the wide Win32 calls (in the \\?\ form when they are long), and bytes on Linux, where they
+// go to POSIX as they are. Every failure comes back as false with a message naming the path.
+// One implementation per platform: host_fs_win32.cpp, host_fs_posix.cpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/win32_api.h"
 
 enum class PathKind { kMissing, kFile, kFolder, kOther };
 
@@ -13,8 +16,8 @@ enum class PathKind { kMissing, kFile, kFolder, kOther };
 PathKind GetPathKind(const std::string& path);
 // True when path itself is a symbolic link (always false on Windows).
 bool IsSymbolicLink(const std::string& path);
-// True when both paths name one existing file (the same inode, or on Windows the same
-// full path, case ignored).
+// True when both paths name one existing file (the same device and inode; on Windows the
+// same volume and file index).
 bool IsSameFile(const std::string& a, const std::string& b);
 // The size of the file at path; false when it cannot be read.
 bool GetFileSize(const std::string& path, uint64_t* size, std::string* error);
@@ -23,8 +26,9 @@ bool GetFileSize(const std::string& path, uint64_t* size, std::string* error);
 char PathSeparator();
 std::string JoinPath(const std::string& folder, const std::string& name);
 bool IsAbsolutePath(const std::string& path);
-// Splits path at its last separator: folder ("" when there is none) and name. On Windows a
-// separator byte that is the trail byte of a double-byte character does not count.
+// True for '/' and, on Windows, '\\'.
+bool IsPathSeparator(char c);
+// Splits path at its last separator: folder ("" when there is none) and name.
 void SplitPath(const std::string& path, std::string* folder, std::string* name);
 
 // Creates one folder; true when it exists already as a folder.
@@ -33,6 +37,10 @@ bool MakeFolder(const std::string& path, std::string* error);
 bool MakeFolders(const std::string& path, std::string* error);
 // The names in a folder, "." and ".." left out, sorted bytewise.
 bool ListFolder(const std::string& path, std::vector<std::string>* names, std::string* error);
+// Opens an existing file for reading as a Win32 file handle (on Linux the platform layer's),
+// which the plug-in reads through, and gives its size. A folder is refused.
+bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
+                        std::string* error);
 // Reads a whole file. Files of 2 GiB or more are refused before anything is read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool RemoveFile(const std::string& path);

@@ -1,0 +1,171 @@
+#include "tools/varel_host/unicode_text.h"
+
+#include <algorithm>
+
+namespace {
+
+bool IsTrail(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+bool IsSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+}  // namespace
+
+uint32_t NextCodePoint(const std::string& text, size_t* i) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data()) + *i;
+  const size_t left = text.size() - *i;
+  const uint8_t b = s[0];
+  if (b < 0x80) {
+    *i += 1;
+    return b;
+  }
+  // The length a lead byte announces, and the smallest value that needs it.
+  size_t n = 0;
+  uint32_t c = 0;
+  uint32_t least = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    n = 2, c = b & 0x1F, least = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    n = 3, c = b & 0x0F, least = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    n = 4, c = b & 0x07, least = 0x10000;
+  }
+  if (n == 0 || n > left) {
+    *i += 1;
+    return kNotUtf8;
+  }
+  for (size_t k = 1; k < n; ++k) {
+    if (!IsTrail(s[k])) {
+      *i += 1;
+      return kNotUtf8;
+    }
+    c = c << 6 | (s[k] & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || IsSurrogate(c)) {
+    *i += 1;
+    return kNotUtf8;
+  }
+  *i += n;
+  return c;
+}
+
+size_t ValidUtf8Prefix(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t next = i;
+    if (NextCodePoint(text, &next) == kNotUtf8) break;
+    i = next;
+  }
+  return i;
+}
+
+bool IsValidUtf8(const std::string& text) { return ValidUtf8Prefix(text) == text.size(); }
+
+void AppendUtf8(uint32_t c, std::string* out) {
+  if (c > 0x10FFFF || IsSurrogate(c)) c = kReplacementCharacter;
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | c >> 6);
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | c >> 12);
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | c >> 18);
+    *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+WideString WideFromUtf8(const std::string& text) {
+  WideString out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t c = NextCodePoint(text, &i);
+    if (c == kNotUtf8) c = kReplacementCharacter;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<WCHAR>(0xD800 + (c >> 10));
+      out += static_cast<WCHAR>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<WCHAR>(c);
+    }
+  }
+  return out;
+}
+
+std::string Utf8FromWide(const WCHAR* text, size_t n) {
+  std::string out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(c, &out);  // a lone surrogate becomes U+FFFD
+  }
+  return out;
+}
+
+std::string Utf8FromAnsi(const std::string& bytes) {
+  // ASCII is itself in every ANSI code page.
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char b) { return static_cast<uint8_t>(b) < 0x80; })) {
+    return bytes;
+  }
+  const int n = static_cast<int>(bytes.size());
+  const int wide = MultiByteToWideChar(CP_ACP, 0, bytes.data(), n, nullptr, 0);
+  if (wide <= 0) {
+    // No conversion from this code page: ASCII stays, any other byte becomes U+FFFD.
+    std::string out;
+    for (char b : bytes) {
+      if (static_cast<uint8_t>(b) < 0x80) {
+        out += b;
+      } else {
+        AppendUtf8(kReplacementCharacter, &out);
+      }
+    }
+    return out;
+  }
+  WideString w(static_cast<size_t>(wide), 0);
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), n, &w[0], wide);
+  return Utf8FromWide(w.data(), w.size());
+}
+
+bool AnsiFromUtf8(const std::string& text, std::string* bytes) {
+  bytes->clear();
+  if (!IsValidUtf8(text)) return false;
+  if (text.empty()) return true;
+  const WideString w = WideFromUtf8(text);
+  const int n = static_cast<int>(w.size());
+  BOOL usedDefault = FALSE;
+  const int length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return false;
+  bytes->assign(static_cast<size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, &(*bytes)[0], length, nullptr,
+                          &usedDefault) != length ||
+      usedDefault) {
+    bytes->clear();
+    return false;
+  }
+  return true;
+}
+
+std::string CaseKey(const std::string& text) {
+  std::string key;
+  key.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t start = i;
+    const uint32_t c = NextCodePoint(text, &i);
+    if (c == kNotUtf8) {
+      key += text[start];  // a stray byte is its own key
+    } else {
+      AppendUtf8(UpperCase(c), &key);
+    }
+  }
+  return key;
+}
