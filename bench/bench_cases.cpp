@@ -152,6 +152,11 @@ void PsarcExtractVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
                   InflateBlocksLibdeflate(d.get(), f->stored.data(), f->blocks, f->resident.data(),
                                           f->resident.size());
                 }});
+  // (d) The same into a fresh block of the entry's size, as the plug-in must hand it over:
+  // what is left between the plug-in and (d) is the call's own cost.
+  v->push_back(IntoFreshBlock("libdeflate+block", size, [f, d, size](uint8_t* out) {
+    InflateBlocksLibdeflate(d.get(), f->stored.data(), f->blocks, out, size);
+  }));
 }
 
 // Stored blocks: the writer keeps a block plain when deflating does not make it smaller,

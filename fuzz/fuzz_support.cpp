@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "plugin/plugin.h"
 
@@ -35,16 +36,52 @@ CGuardedBytes::CGuardedBytes(const uint8_t* bytes, size_t n) {
   if (n != 0) std::memcpy(data_, bytes, n);
 }
 
-CGuardedBytes::CGuardedBytes(size_t n) { Map(n); }
+CGuardedBytes::CGuardedBytes(size_t n) {
+  Map(n);
+  std::memset(data_, 0, n);
+}
+
+namespace {
+
+// Mappings are kept for the next inputs: setting one up and tearing it down for every
+// buffer of every input (mmap, mprotect, munmap, and the page faults of fresh memory)
+// cost more than the plug-in's work. A kept mapping still ends in its inaccessible page.
+struct GuardedMapping {
+  uint8_t* base;
+  size_t body;  // bytes before the inaccessible page
+};
+constexpr size_t kKeptMappings = 8;
+GuardedMapping keptMappings[kKeptMappings];
+size_t keptCount = 0;
+
+}  // namespace
 
 void CGuardedBytes::Map(size_t n) {
   const size_t page = PageSize();
-  const size_t body = (n + page - 1) / page * page;
+  // The smallest kept mapping that holds n bytes, else a new one rounded up to a power of
+  // two pages, so that the next inputs' buffers of about the same size fit it.
+  size_t best = keptCount;
+  for (size_t i = 0; i < keptCount; ++i) {
+    if (keptMappings[i].body >= n &&
+        (best == keptCount || keptMappings[i].body < keptMappings[best].body)) {
+      best = i;
+    }
+  }
+  size_t body;
+  if (best != keptCount) {
+    base_ = keptMappings[best].base;
+    body = keptMappings[best].body;
+    keptMappings[best] = keptMappings[--keptCount];
+  } else {
+    body = page;
+    while (body < n) body *= 2;
+    void* p =
+        mmap(nullptr, body + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    FUZZ_CHECK(p != MAP_FAILED);
+    base_ = static_cast<uint8_t*>(p);
+    FUZZ_CHECK(mprotect(base_ + body, page, PROT_NONE) == 0);
+  }
   mapped_ = body + page;
-  void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  FUZZ_CHECK(p != MAP_FAILED);
-  base_ = static_cast<uint8_t*>(p);
-  FUZZ_CHECK(mprotect(base_ + body, page, PROT_NONE) == 0);
   head_ = body - n;
   data_ = base_ + head_;
   size_ = n;
@@ -57,7 +94,18 @@ CGuardedBytes::~CGuardedBytes() {
 #if defined(VAREL_FUZZ_ASAN)
   ASAN_UNPOISON_MEMORY_REGION(base_, head_);
 #endif
-  munmap(base_, mapped_);
+  GuardedMapping mine{base_, mapped_ - PageSize()};
+  if (keptCount < kKeptMappings) {
+    keptMappings[keptCount++] = mine;
+    return;
+  }
+  // All places taken: keep the larger of this one and the smallest kept, unmap the other.
+  size_t smallest = 0;
+  for (size_t i = 1; i < keptCount; ++i) {
+    if (keptMappings[i].body < keptMappings[smallest].body) smallest = i;
+  }
+  if (keptMappings[smallest].body < mine.body) std::swap(keptMappings[smallest], mine);
+  munmap(mine.base, mine.body + PageSize());
 }
 
 CFuzzFile::CFuzzFile() {
@@ -78,14 +126,17 @@ CFuzzFile::~CFuzzFile() {
   close(writer_);
 }
 
-void CFuzzFile::Write(const uint8_t* bytes, size_t n) {
-  FUZZ_CHECK(ftruncate(writer_, 0) == 0);
+void CFuzzFile::Write(const uint8_t* bytes, size_t n, uint64_t length) {
   size_t done = 0;
   while (done < n) {
     const ssize_t got = pwrite(writer_, bytes + done, n - done, static_cast<off_t>(done));
     FUZZ_CHECK(got > 0);
     done += static_cast<size_t>(got);
   }
+  // Cut after the bytes written, so that nothing of a longer earlier input is left, then
+  // extended with zeros. The pages of the bytes written stay allocated from input to input.
+  FUZZ_CHECK(ftruncate64(writer_, static_cast<off64_t>(n)) == 0);
+  if (length > n) FUZZ_CHECK(ftruncate64(writer_, static_cast<off64_t>(length)) == 0);
 }
 
 uint32_t FuzzLe16(const uint8_t* data, size_t size, size_t at) {

@@ -55,7 +55,10 @@ class CFuzzFile {
   CFuzzFile(const CFuzzFile&) = delete;
   CFuzzFile& operator=(const CFuzzFile&) = delete;
 
-  void Write(const uint8_t* bytes, size_t n);
+  // The file becomes the n bytes, then zeros up to `length` bytes in all (a hole, so that
+  // a long file of few bytes costs only those bytes).
+  void Write(const uint8_t* bytes, size_t n, uint64_t length);
+  void Write(const uint8_t* bytes, size_t n) { Write(bytes, n, n); }
   HANDLE handle() const { return handle_; }
 
  private:

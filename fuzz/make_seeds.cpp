@@ -288,6 +288,30 @@ bool TextSeeds() {
   return ok;
 }
 
+// psarc_names: the entry count less one, then the manifest text.
+bool NameSeeds() {
+  bool ok = true;
+  auto seed = [](uint8_t entries, const std::string& text) {
+    Bytes b{entries};
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+  };
+  // Shift-JIS names, one whose last character would straddle byte 255.
+  const std::string kana = "\x82\xa0\x82\xa2\x82\xa4";
+  ok = Save("psarc_names", "cp932-lines", seed(3, "a/" + kana + "\nb.txt\n" + kana + kana)) && ok;
+  ok = Save("psarc_names", "cp932-cut-at-255",
+            seed(2, std::string(254, 'x') + kana + "\n" + std::string(253, 'y') + kana)) &&
+       ok;
+  // A lead byte right before the line break, and one at the very end of the text.
+  ok = Save("psarc_names", "lead-before-break", seed(3, "ab\x82\ncd\x82")) && ok;
+  // No final line break: later entries repeat the last line; a zero ends the text.
+  ok = Save("psarc_names", "repeats-and-zero",
+            seed(6, std::string("one\ntwo", 7) + '\0' + "three")) &&
+       ok;
+  ok = Save("psarc_names", "crlf", seed(2, "dos\r\nname\r\n")) && ok;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,6 +320,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   root = argv[1];
-  const bool ok = Archives() && LzSeeds() && BlockSeeds() && InflateSeeds() && TextSeeds();
+  const bool ok =
+      Archives() && LzSeeds() && BlockSeeds() && InflateSeeds() && TextSeeds() && NameSeeds();
   return ok ? 0 : 1;
 }

@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                : 1u + (data[0] | (static_cast<uint32_t>(data[1]) << 8));
   if (tail) due = kPsarcBlockSize;
 
-  Cbuffer values;
-  FUZZ_CHECK(values.Alloc(tail ? 8 : 4) != nullptr);
-  auto* v = reinterpret_cast<uint32_t*>(values.data);
+  CStoredSizes values;
+  uint32_t* v = values.Alloc(tail ? 2 : 1, tail ? 2 : 1);
+  FUZZ_CHECK(v != nullptr);
   v[0] = static_cast<uint32_t>(streamLength);
   if (tail) v[1] = sizeof(kTail);
   CGuardedBytes stored(streamLength + (tail ? sizeof(kTail) : 0));

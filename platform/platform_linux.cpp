@@ -1,40 +1,42 @@
 // The Linux stand-in for the kernel32 and user32 calls the plug-in makes. It is a test seam,
 // not a second product: just enough of each call's contract for the plug-in and its hosts,
-// with live-block counters and an allocation-failure switch for tests.
+// with live-block counters and an allocation-failure switch for tests. Like kernel32 it
+// may be called from several threads at once: the counters are atomic, and a global
+// block's lock count is changed atomically.
 #include <fcntl.h>
 #include <iconv.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/platform_testing.h"
 
 namespace {
 
-uint32_t allocationCount = 0;
-uint32_t failAt = 0;  // allocationCount value whose allocation fails; 0: none
-int32_t liveGlobal = 0;
-int32_t liveHeap = 0;
-UINT forcedCodePage = 0;
+std::atomic<uint32_t> allocationCount{0};
+std::atomic<uint32_t> failAt{0};  // allocationCount value whose allocation fails; 0: none
+std::atomic<int32_t> liveGlobal{0};
+std::atomic<int32_t> liveHeap{0};
+std::atomic<UINT> forcedCodePage{0};
 
-// True when this allocation is the one the test asked to fail.
+// True when this allocation is the one the test asked to fail. With several threads
+// allocating, exactly one of them meets the failure.
 bool NextAllocationFails() {
-  ++allocationCount;
-  if (failAt != 0 && allocationCount == failAt) {
-    failAt = 0;
-    return true;
-  }
-  return false;
+  const uint32_t n = ++allocationCount;
+  uint32_t target = failAt.load();
+  return target != 0 && n == target && failAt.compare_exchange_strong(target, 0);
 }
 
 // A movable block: the handle is the address of this record.
 struct GlobalBlock {
   uint32_t magic;
-  uint32_t lockCount;
+  std::atomic<uint32_t> lockCount;
   size_t size;
   unsigned char* data;  // NULL for a 0-byte block
 };
@@ -49,7 +51,9 @@ int FdFromHandle(HANDLE h) { return static_cast<int>(reinterpret_cast<intptr_t>(
 
 }  // namespace
 
-PLATFORM_API void PlatformFailAllocation(uint32_t n) { failAt = n == 0 ? 0 : allocationCount + n; }
+PLATFORM_API void PlatformFailAllocation(uint32_t n) {
+  failAt = n == 0 ? 0 : allocationCount.load() + n;
+}
 PLATFORM_API uint32_t PlatformAllocationCount(void) { return allocationCount; }
 PLATFORM_API int32_t PlatformLiveGlobalBlocks(void) { return liveGlobal; }
 PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
@@ -73,16 +77,17 @@ PLATFORM_API void PlatformHeapFree(void* block) {
 PLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes) {
   (void)flags;  // every block is movable and zero-filled
   if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
-  auto* b = static_cast<GlobalBlock*>(std::calloc(1, sizeof(GlobalBlock)));
+  auto* b = new (std::nothrow) GlobalBlock();
   if (b == nullptr) return nullptr;
   if (bytes != 0) {
     b->data = static_cast<unsigned char*>(std::calloc(bytes, 1));
     if (b->data == nullptr) {
-      std::free(b);
+      delete b;
       return nullptr;
     }
   }
   b->magic = kGlobalMagic;
+  b->lockCount = 0;
   b->size = bytes;
   ++liveGlobal;
   return b;
@@ -91,15 +96,21 @@ PLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes) {
 PLATFORM_API LPVOID WINAPI GlobalLock(HGLOBAL block) {
   GlobalBlock* b = FromHandle(block);
   if (b == nullptr || b->data == nullptr) return nullptr;  // a 0-byte block gives no memory
-  if (b->lockCount < 0xFF) ++b->lockCount;
+  // The count stops at 0xFF, as GMEM_LOCKCOUNT does.
+  uint32_t count = b->lockCount.load();
+  while (count < 0xFF && !b->lockCount.compare_exchange_weak(count, count + 1)) {
+  }
   return b->data;
 }
 
 PLATFORM_API BOOL WINAPI GlobalUnlock(HGLOBAL block) {
   GlobalBlock* b = FromHandle(block);
-  if (b == nullptr || b->lockCount == 0) return FALSE;
-  --b->lockCount;
-  return b->lockCount != 0;
+  if (b == nullptr) return FALSE;
+  uint32_t count = b->lockCount.load();
+  do {
+    if (count == 0) return FALSE;
+  } while (!b->lockCount.compare_exchange_weak(count, count - 1));
+  return count - 1 != 0;
 }
 
 PLATFORM_API HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
@@ -107,7 +118,7 @@ PLATFORM_API HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
   if (b == nullptr) return block;
   b->magic = 0;
   std::free(b->data);
-  std::free(b);
+  delete b;
   --liveGlobal;
   return nullptr;
 }
@@ -120,7 +131,7 @@ PLATFORM_API size_t WINAPI GlobalSize(HGLOBAL block) {
 PLATFORM_API UINT WINAPI GlobalFlags(HGLOBAL block) {
   GlobalBlock* b = FromHandle(block);
   if (b == nullptr) return 0x8000u;  // GMEM_INVALID_HANDLE
-  return b->lockCount | (b->data == nullptr ? GMEM_DISCARDED : 0u);
+  return b->lockCount.load() | (b->data == nullptr ? GMEM_DISCARDED : 0u);
 }
 
 PLATFORM_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security,
@@ -172,6 +183,12 @@ PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDW
   return TRUE;
 }
 
+PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file) {
+  const int fd = FdFromHandle(file);
+  const off64_t at = lseek64(fd, 0, SEEK_CUR);
+  return at >= 0 && ftruncate64(fd, at) == 0;
+}
+
 namespace {
 
 // The ANSI code page of the locale: the double-byte code page of the four locales that have
@@ -201,7 +218,8 @@ UINT CodePageFromLocale() {
 }  // namespace
 
 PLATFORM_API UINT WINAPI GetACP(void) {
-  return forcedCodePage != 0 ? forcedCodePage : CodePageFromLocale();
+  const UINT forced = forcedCodePage.load();
+  return forced != 0 ? forced : CodePageFromLocale();
 }
 
 PLATFORM_API BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info) {
@@ -241,6 +259,27 @@ PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...) {
 }
 
 PLATFORM_API LPSTR WINAPI lstrcpyA(LPSTR out, LPCSTR in) { return std::strcpy(out, in); }
+
+PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
+  // Windows lets the owner enter again; a recursive mutex does the same.
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(&section->mutex, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+}
+
+PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
+  pthread_mutex_destroy(&section->mutex);
+}
+
+PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
+  pthread_mutex_lock(&section->mutex);
+}
+
+PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
+  pthread_mutex_unlock(&section->mutex);
+}
 
 namespace {
 

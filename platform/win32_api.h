@@ -23,6 +23,8 @@
 
 #else  // 32-bit Linux
 
+#include <pthread.h>
+
 #define PLATFORM_API extern "C" __attribute__((visibility("default")))
 #define WINAPI __attribute__((stdcall))
 
@@ -59,6 +61,7 @@ typedef BOOL* LPBOOL;
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
 #define OPEN_EXISTING 3u
 #define CREATE_ALWAYS 2u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
@@ -92,6 +95,8 @@ PLATFORM_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceLow, PLONG di
                                          DWORD method);
 PLATFORM_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                                   void* overlapped);
+// Cuts or extends the file at its current position (tests shrink an archive with it).
+PLATFORM_API BOOL WINAPI SetEndOfFile(HANDLE file);
 
 // Code pages: the ANSI code page follows LC_ALL, LC_CTYPE or LANG (the first that is set):
 // ja_JP gives 932, zh_CN 936, ko_KR 949, zh_TW 950, anything else 1252.
@@ -110,6 +115,16 @@ PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR i
 PLATFORM_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR in, int inLength,
                                             LPSTR out, int outLength, LPCSTR defaultChar,
                                             LPBOOL usedDefaultChar);
+
+// Critical sections: a mutex that the thread holding it may enter again, as on Windows.
+typedef struct _RTL_CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 
 // Text.
 PLATFORM_API int wsprintfA(LPSTR out, LPCSTR format, ...);

@@ -23,9 +23,10 @@ struct ListingContext {
   const ArchiveSource* source;
   const uint8_t* region;
   uint32_t regionLength;
+  uint32_t delivered;  // bytes the read delivered, at most regionLength; the rest are zero
   ArchiveEntry* records;
   uint32_t count;
-  BlockTableRegistry* blockTables;
+  CBlockTableRegistry* blockTables;
 };
 
 // One format's row: detection and listing, then the extraction of its records. Rows with

@@ -50,10 +50,10 @@ class CPluginArchivePSX : public CPluginBase {
                   HGLOBAL* contents) override;
 
   // Tables created so far; for tests that look inside a plug-in object of their own.
-  const BlockTableRegistry& registry() const { return blockTables; }
+  CBlockTableRegistry& registry() { return blockTables; }
 
  private:
-  BlockTableRegistry blockTables;
+  CBlockTableRegistry blockTables;
 };
 
 // The frame both formats share (plugin_frame.cpp).
@@ -62,7 +62,7 @@ class CPluginArchivePSX : public CPluginBase {
 // read, fills the records in one locked, zero-filled block and hands the block over
 // unlocked. 0, or 1 with nothing stored and the count left at 0 when memory cannot be had.
 int32_t ListFormat(const ArchiveFormat& format, const ArchiveSource* source,
-                   BlockTableRegistry* blockTables, HGLOBAL* entries, int32_t* count);
+                   CBlockTableRegistry* blockTables, HGLOBAL* entries, int32_t* count);
 // Extracts one record as `format` says: allocates the block of BlockSize bytes, locks it,
 // lets Decode fill it, detaches it, stores the handle and rewrites the record's size when
 // the row does. 0, or 1 with nothing stored and the record untouched.

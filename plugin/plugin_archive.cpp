@@ -29,7 +29,7 @@ const ArchiveFormat& ExtractionFor(const ArchiveEntry& entry) {
 
 }  // namespace
 
-CPluginArchivePSX::~CPluginArchivePSX() { ReleaseBlockTables(blockTables); }
+CPluginArchivePSX::~CPluginArchivePSX() { blockTables.Release(); }
 
 int32_t CPluginArchivePSX::IsSupported(const ArchiveSource* source, int32_t* type) {
   for (const ArchiveFormat& f : kArchiveFormats) {

@@ -39,6 +39,9 @@ void AnswerText(const char* text, char* buffer, int32_t* length) {
 }  // namespace
 
 CPluginBase::CPluginBase() : info(), extTable1(kExtensionTable1), extTable2(nullptr) {
+  // The system code page is read here, while the module loads and before any export can
+  // be called; every later call, on any thread, only reads what was fixed now.
+  (void)CAnsiCodePage::System();
   info.infoCode0 = 2;
   info.infoCode1 = 1;
   CopyAnsiField(info.name, sizeof(info.name), kPluginName, sizeof(kPluginName));

@@ -30,7 +30,7 @@ const ArchiveFormat kRawCopy = {
 };
 
 int32_t ListFormat(const ArchiveFormat& format, const ArchiveSource* source,
-                   BlockTableRegistry* blockTables, HGLOBAL* entries, int32_t* count) {
+                   CBlockTableRegistry* blockTables, HGLOBAL* entries, int32_t* count) {
   const ListingRegion region = format.Region(source->header);
   Cbuffer table;
   if (table.Alloc64(region.length) == nullptr) return kResultNoMemory;
@@ -50,6 +50,7 @@ int32_t ListFormat(const ArchiveFormat& format, const ArchiveSource* source,
   context.source = source;
   context.region = table.data;
   context.regionLength = table.length;
+  context.delivered = read < table.length ? read : table.length;
   context.records = array;
   context.count = static_cast<uint32_t>(region.count);
   context.blockTables = blockTables;

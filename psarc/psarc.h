@@ -38,8 +38,9 @@ constexpr uint32_t kPsarcWorkMargin = 10;
 bool PsarcTest(const uint8_t* header);
 // Table region: tocLength bytes from file offset 32; tocEntryCount records.
 ListingRegion PsarcRegion(const uint8_t* header);
-// Fills the records, creates and registers the archive's BlockTable, names the entries
-// from the manifest. 0, or 1 when heap memory runs short (nothing is then registered).
+// Fills the records, creates and registers the archive's BlockTable (or shares an identical
+// one registered before), names the entries from the manifest. 0, or 1 when heap memory
+// runs short (nothing is then registered).
 int32_t PsarcFill(const ListingContext& context);
 // The type-1 extraction, for the frame: a block of exactly the entry's size L (low 32 bits
 // of `size`). Sizes whose work buffer (L + kPsarcWorkMargin) would not fit in 32 bits are
@@ -55,9 +56,10 @@ int32_t PsarcDecode(const uint8_t* stored, const ArchiveEntry& entry, uint8_t* o
 // the end of the block-size table. The listing's packed sizes and both walks use it, so a
 // walk consumes exactly the packedSize the listing reported.
 uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
-                              const Cbuffer& storedSizes);
+                              const CStoredSizes& storedSizes);
 // The stored bytes of those blocks: a value of 0 counts as blockSize.
-uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize, const Cbuffer& storedSizes);
+uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
+                         const CStoredSizes& storedSizes);
 
 // How a walk inflates the blocks that go to zlib. Every block's result is defined by
 // zlib's uncompress (kZlibOnly). kFast first tries libdeflate's whole-stream decoder and
@@ -71,11 +73,11 @@ enum class PsarcInflate { kFast, kZlibOnly };
 // entry's size + kPsarcWorkMargin bytes, zero beyond what the blocks produce; it stays
 // empty (data NULL) when that buffer or the walk's one blockSize scratch buffer cannot be
 // had, or the size does not fit. storedSizes holds the archive's u32 block values.
-void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbuffer& storedSizes,
-                         uint32_t blockSize, const ArchiveEntry* entry,
-                         PsarcInflate inflate = PsarcInflate::kFast);
+void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
+                         const CStoredSizes& storedSizes, uint32_t blockSize,
+                         const ArchiveEntry* entry, PsarcInflate inflate = PsarcInflate::kFast);
 // The same walk over the entry's stored bytes as the host hands them in: entry->packedSize
 // bytes at stored, read in place; bytes past packedSize read as zero.
-void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
+void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uint32_t blockSize,
                            const ArchiveEntry* entry, const uint8_t* stored,
                            PsarcInflate inflate = PsarcInflate::kFast);

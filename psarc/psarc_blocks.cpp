@@ -179,15 +179,15 @@ class CBlockInflater {
 
 // The walk. out holds capacity zero bytes; see the entry assumptions at the top.
 void WalkBlocks(CStoredBytes& source, CBlockInflater& inflater, uint8_t* out, uint32_t capacity,
-                const Cbuffer& storedSizes, uint32_t blockSize, const ArchiveEntry& entry) {
+                const CStoredSizes& storedSizes, uint32_t blockSize, const ArchiveEntry& entry) {
   const uint32_t blocks = PsarcEntryBlockCount(entry, blockSize, storedSizes);
-  const uint32_t* values = reinterpret_cast<const uint32_t*>(storedSizes.data);
   int64_t due = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
   uint64_t pos = 0;
   uint32_t o = 0;
   for (uint32_t k = 0; k < blocks; ++k, due -= blockSize) {
-    // In the table: PsarcEntryBlockCount stops at its end.
-    const uint32_t s = values[entry.param + k];
+    // In the table: PsarcEntryBlockCount stops at its end. One test per block, not per
+    // byte, for the values past those held.
+    const uint32_t s = storedSizes.At(entry.param + k);
     const uint64_t length = s == 0 ? blockSize : s;
     // A block takes at most blockSize stored bytes (only a hand-made table holds longer
     // values); the position still moves by the whole value, as the packed size counts it.
@@ -218,7 +218,7 @@ void WalkBlocks(CStoredBytes& source, CBlockInflater& inflater, uint8_t* out, ui
 }  // namespace
 
 uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
-                              const Cbuffer& storedSizes) {
+                              const CStoredSizes& storedSizes) {
   const int32_t size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
   if (size <= 0 || blockSize == 0) return 0;
   // One block per started blockSize bytes, in 32 bits: size is below 2 GiB here. A listing
@@ -232,25 +232,33 @@ uint32_t PsarcEntryBlockCount(const ArchiveEntry& entry, uint32_t blockSize,
     covered = bytes / blockSize + (bytes % blockSize != 0 ? 1 : 0);
   }
   // A block index at or past the end of the table ends the entry.
-  const uint32_t count = storedSizes.length / 4;
+  const uint32_t count = storedSizes.count();
   const uint32_t inTable = entry.param < count ? count - entry.param : 0;
   return AtMost(covered, inTable);
 }
 
 uint64_t PsarcPackedSize(const ArchiveEntry& entry, uint32_t blockSize,
-                         const Cbuffer& storedSizes) {
+                         const CStoredSizes& storedSizes) {
   const uint32_t blocks = PsarcEntryBlockCount(entry, blockSize, storedSizes);
-  const uint32_t* values = reinterpret_cast<const uint32_t*>(storedSizes.data);
+  // The listing sums every record's blocks, so the loop runs over the values held with no
+  // test per value; each block past them has the value 0, a full block.
+  const uint32_t first = entry.param;
+  const uint32_t end = first + blocks;  // no wrap: blocks <= count - param
+  const uint32_t held = storedSizes.held();
+  const uint32_t heldEnd = end < held ? end : held;
+  const uint32_t* values = storedSizes.values();
   uint64_t sum = 0;
-  for (uint32_t k = 0; k < blocks; ++k) {
-    const uint32_t s = values[entry.param + k];
+  for (uint32_t k = first; k < heldEnd; ++k) {
+    const uint32_t s = values[k];
     sum += s == 0 ? blockSize : s;
   }
-  return sum;
+  const uint32_t pastHeld = end - (heldEnd > first ? heldEnd : first);
+  return sum + static_cast<uint64_t>(pastHeld) * blockSize;
 }
 
-void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output, const Cbuffer& storedSizes,
-                         uint32_t blockSize, const ArchiveEntry* entry, PsarcInflate inflate) {
+void DecodeEntryFromFile(const ArchiveSource* source, Cbuffer* output,
+                         const CStoredSizes& storedSizes, uint32_t blockSize,
+                         const ArchiveEntry* entry, PsarcInflate inflate) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   // In 64 bits: a size within 10 bytes of 4 GiB gets no buffer rather than a tiny one.
   if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;
@@ -269,7 +277,7 @@ namespace {
 
 // The scratch buffer a walk over the host's bytes needs: only a record whose packedSize
 // falls short of its blocks has one. False when it is needed and cannot be had.
-bool HostScratch(const ArchiveEntry& entry, const Cbuffer& storedSizes, uint32_t blockSize,
+bool HostScratch(const ArchiveEntry& entry, const CStoredSizes& storedSizes, uint32_t blockSize,
                  Cbuffer* scratch) {
   if (PsarcPackedSize(entry, blockSize, storedSizes) <= entry.packedSize) return true;
   return scratch->Alloc(blockSize) != nullptr;
@@ -281,7 +289,7 @@ constexpr uint32_t kPsarcLargestSize = UINT32_MAX - kPsarcWorkMargin;
 
 }  // namespace
 
-void DecodeEntryFromBuffer(Cbuffer* output, const Cbuffer& storedSizes, uint32_t blockSize,
+void DecodeEntryFromBuffer(Cbuffer* output, const CStoredSizes& storedSizes, uint32_t blockSize,
                            const ArchiveEntry* entry, const uint8_t* stored, PsarcInflate inflate) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   if (output->Alloc64(static_cast<uint64_t>(size) + kPsarcWorkMargin) == nullptr) return;

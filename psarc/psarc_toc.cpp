@@ -90,20 +90,36 @@ void WriteIndexName(char* name, uint32_t i) {
   std::memcpy(name + 10, ".dat", 4);
 }
 
+// The largest table a listing builds: its values in full, four bytes each, are under the
+// largest block a 32-bit heap hands out. A table only keeps the values the file delivered,
+// but a header that declares a larger table is refused as it always was.
+constexpr uint64_t kLargestTableCount = (0x7FFFFFFFu - 1) / 4;
+
 // The block-size table: the values from byte 30 * n of the region to its end, each w
-// bytes; a trailing part shorter than w is dropped.
+// bytes; a trailing part shorter than w is dropped. Only the values up to the last one
+// that is not 0 among those the read delivered are kept: the region is zero past the
+// bytes delivered, so every later value reads as 0 anyway.
 BlockTable* NewFilledBlockTable(const ListingContext& context, uint32_t blockSize) {
-  BlockTable* table = NewBlockTable(blockSize);
-  if (table == nullptr) return nullptr;
   const uint32_t width = BlockValueWidth(blockSize);
   const uint64_t start = static_cast<uint64_t>(kPsarcTocEntrySize) * context.count;
   const uint64_t count = start < context.regionLength ? (context.regionLength - start) / width : 0;
-  if (table->storedSizes.Alloc64(count * 4) == nullptr) {
+  if (count > kLargestTableCount) return nullptr;
+  // Values that hold a delivered byte; a value cut by the end of the read holds zeros after.
+  uint64_t held = start < context.delivered ? (context.delivered - start + width - 1) / width : 0;
+  if (held > count) held = count;
+  const uint8_t* values = context.region + start;
+  while (held > 0 && BlockValue(values + (held - 1) * width, width) == 0) --held;
+
+  BlockTable* table = NewBlockTable(blockSize);
+  if (table == nullptr) return nullptr;
+  uint32_t* kept =
+      table->storedSizes.Alloc(static_cast<uint32_t>(count), static_cast<uint32_t>(held));
+  if (kept == nullptr) {
     DeleteBlockTable(table);
     return nullptr;
   }
-  auto* values = reinterpret_cast<uint32_t*>(table->storedSizes.data);
-  ReadBlockValues(context.region + start, static_cast<size_t>(count), width, values);
+  ReadBlockValues(values, static_cast<size_t>(held), width, kept);
+  SealBlockTable(table);
   return table;
 }
 
@@ -190,8 +206,17 @@ int32_t PsarcFill(const ListingContext& context) {
   // No entry 0: nothing to name, and no record would refer to a table.
   if (context.count == 0) return kResultOk;
   const uint32_t blockSize = be32(context.source->header + kPsarcHeaderBlockSizeAt);
-  BlockTable* table = NewFilledBlockTable(context, blockSize);
-  if (table == nullptr) return kResultNoMemory;
+  BlockTable* built = NewFilledBlockTable(context, blockSize);
+  if (built == nullptr) return kResultNoMemory;
+  // A table identical to one registered before (the same archive listed again) is shared:
+  // tables never change once registered, so no record can tell.
+  BlockTable* table = context.blockTables->Find(*built);
+  if (table != nullptr) {
+    DeleteBlockTable(built);
+    built = nullptr;
+  } else {
+    table = built;
+  }
 
   // Record 0 first, for the manifest; then every other record in one pass, each filled
   // and named while it is in the cache. On a failure the frame releases the whole record
@@ -201,7 +226,7 @@ int32_t PsarcFill(const ListingContext& context) {
     Cbuffer text;
     DecodeEntryFromFile(context.source, &text, table->storedSizes, blockSize, &context.records[0]);
     if (text.data == nullptr) {
-      DeleteBlockTable(table);
+      DeleteBlockTable(built);
       return kResultNoMemory;
     }
     CManifestNames names(text);
@@ -210,11 +235,18 @@ int32_t PsarcFill(const ListingContext& context) {
       names.NameNext(context.records[i].name);
     }
   }
+  if (built == nullptr) return kResultOk;
   // The table is registered only once nothing else can fail, so a shortage on the way
   // leaves nothing behind.
-  if (!AppendBlockTable(*context.blockTables, table)) {
-    DeleteBlockTable(table);
+  BlockTable* registered = context.blockTables->Add(built);
+  if (registered == nullptr) {
+    DeleteBlockTable(built);
     return kResultNoMemory;
+  }
+  if (registered != built) {
+    // Another thread registered an identical table meanwhile: share that one.
+    for (uint32_t i = 0; i < context.count; ++i) context.records[i].blockTable = registered;
+    DeleteBlockTable(built);
   }
   return kResultOk;
 }

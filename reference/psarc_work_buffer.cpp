@@ -8,9 +8,9 @@ int32_t PsarcGetFileThroughWorkBuffer(const uint8_t* stored, ArchiveEntry* entry
                                       HGLOBAL* contents) {
   const uint32_t size = static_cast<uint32_t>(entry->size);
   // A record without a table covers no block: its contents are zeros.
-  const Cbuffer none;
+  const CStoredSizes none;
   const BlockTable* table = entry->blockTable;
-  const Cbuffer& storedSizes = table != nullptr ? table->storedSizes : none;
+  const CStoredSizes& storedSizes = table != nullptr ? table->storedSizes : none;
   const uint32_t blockSize = table != nullptr ? table->blockSize : 0;
   Cbuffer work;
   DecodeEntryFromBuffer(&work, storedSizes, blockSize, entry, stored, PsarcInflate::kZlibOnly);

@@ -143,10 +143,25 @@ std::vector<ArchiveEntry> ListOnce(CPluginArchivePSX& plugin, const ArchiveSourc
   return records;
 }
 
-// Listing with each allocation failing in turn. `prefill` listings run first on the same
-// object without failures, so that the registry stands at a chosen size.
-void CheckListing(const Shape& shape, int prefill, bool mayDoWithout) {
+// Archives whose block tables differ from each other's and from every shape's: i + 5
+// entries, so each has a count of its own.
+Bytes PrefillArchive(int i) {
+  std::vector<ArchiveInput> inputs;
+  for (int e = 0; e < i + 5; ++e) inputs.push_back({"p" + std::to_string(e), Bytes(10, 'p')});
+  Bytes archive;
+  std::string error;
+  EXPECT_TRUE(WritePsarc(inputs, PsarcWriterOptions(), &archive, &error)) << error;
+  return archive;
+}
+
+// Listing with each allocation failing in turn. `prefill` listings of other archives run
+// first on the same object without failures, so that the registry stands at a chosen
+// size; with `listedBefore` the shape itself was listed once before, so that the listing
+// shares the table registered then.
+void CheckListing(const Shape& shape, int prefill, bool mayDoWithout, bool listedBefore = false) {
   CArchiveFile file(shape.archive);
+  std::vector<std::unique_ptr<CArchiveFile>> others;
+  for (int i = 0; i < prefill; ++i) others.emplace_back(new CArchiveFile(PrefillArchive(i)));
   const LiveBlocks outside = LiveBlocks::Now();
   uint32_t doneWithout = 0;
   std::vector<ArchiveEntry> reference;
@@ -158,11 +173,13 @@ void CheckListing(const Shape& shape, int prefill, bool mayDoWithout) {
     const uint32_t k = in.k;
     {
       CPluginArchivePSX plugin;
-      for (int i = 0; i < prefill; ++i) ListOnce(plugin, file.source());
+      for (int i = 0; i < prefill; ++i) ListOnce(plugin, others[static_cast<size_t>(i)]->source());
       // The registry's storage is full, so this listing grows it.
       if (prefill > 0) {
+        EXPECT_EQ(plugin.registry().size(), static_cast<size_t>(prefill));
         EXPECT_EQ(plugin.registry().size(), plugin.registry().capacity());
       }
+      if (listedBefore) ListOnce(plugin, file.source());
       const size_t tables = plugin.registry().size();
       const LiveBlocks before = LiveBlocks::Now();
       HGLOBAL block = kUntouched;
@@ -181,6 +198,9 @@ void CheckListing(const Shape& shape, int prefill, bool mayDoWithout) {
           GlobalFree(block);
         }
         if (in.met) ++doneWithout;
+        if (listedBefore) {
+          EXPECT_EQ(plugin.registry().size(), tables) << shape.name << ", k " << k << ": shared";
+        }
       } else {
         EXPECT_EQ(result, kResultNoMemory) << shape.name << ", k " << k;
         EXPECT_EQ(block, kUntouched) << shape.name << ", k " << k;
@@ -271,6 +291,11 @@ TEST(AllocFailure, PsarcListingWhileTheRegistryGrows) {
   for (int prefill : {1, 2, 4}) CheckListing(shape, prefill, true);
 }
 
+TEST(AllocFailure, PsarcListingThatSharesARegisteredTable) {
+  // The table is built, found registered and released again; nothing is registered.
+  for (const Shape& s : PsarcShapes()) CheckListing(s, 0, true, true);
+}
+
 TEST(AllocFailure, PkgListing) {
   for (const Shape& s : PkgShapes()) CheckListing(s, 0, false);
 }
@@ -298,7 +323,7 @@ TEST(AllocFailure, SizesNearFourGiBAreRefusedNotWrapped) {
   };
   BlockTable table;
   table.blockSize = 65536;
-  ASSERT_NE(table.storedSizes.Alloc(4), nullptr);  // one value: a full block
+  ASSERT_NE(table.storedSizes.Alloc(1, 1), nullptr);  // one value: a full block
   uint8_t stored[16] = {0};
   for (const Case& c : cases) {
     ArchiveEntry entry = MakeRecord(c.type, c.param, c.size, sizeof(stored));

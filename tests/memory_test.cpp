@@ -2,6 +2,8 @@
 // and the hand-over that leaves a block unlocked.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "memory/memory.h"
 #include "platform/platform_testing.h"
 #include "tests/support/test_support.h"
@@ -107,22 +109,86 @@ TEST(CGlobalHandleMemory, AllocReplacesALockedBlock) {
   EXPECT_EQ(PlatformLiveGlobalBlocks(), before + 1);
 }
 
+// A sealed table of `count` values, of which the given ones are held.
+BlockTable* TableOf(uint32_t count, const std::vector<uint32_t>& held) {
+  BlockTable* table = NewBlockTable(65536);
+  EXPECT_NE(table, nullptr);
+  uint32_t* values = table->storedSizes.Alloc(count, static_cast<uint32_t>(held.size()));
+  EXPECT_NE(values, nullptr);
+  for (size_t k = 0; k < held.size(); ++k) values[k] = held[k];
+  SealBlockTable(table);
+  return table;
+}
+
 TEST(Registry, FailedGrowthLeavesItUnchangedAndThrowsNothing) {
-  BlockTableRegistry registry;
-  BlockTable* first = NewBlockTable(65536);
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(first->storedSizes.Alloc(8), nullptr);
-  ASSERT_TRUE(AppendBlockTable(registry, first));
-  BlockTable* second = NewBlockTable(65536);
-  ASSERT_NE(second, nullptr);
-  PlatformFailAllocation(1);  // the vector's growth
-  EXPECT_FALSE(AppendBlockTable(registry, second));
-  EXPECT_EQ(registry.size(), 1u);
-  EXPECT_EQ(registry[0], first);
-  DeleteBlockTable(second);
   const int32_t live = PlatformLiveHeapBlocks();
-  ReleaseBlockTables(registry);
-  EXPECT_EQ(PlatformLiveHeapBlocks(), live - 2) << "the table and its values";
+  {
+    CBlockTableRegistry registry;
+    BlockTable* first = TableOf(4, {1, 2});
+    ASSERT_EQ(registry.Add(first), first);
+    BlockTable* second = TableOf(4, {1, 3});
+    PlatformFailAllocation(1);  // the vector's growth
+    EXPECT_EQ(registry.Add(second), nullptr);
+    EXPECT_EQ(registry.size(), 1u);
+    EXPECT_EQ(registry.at(0), first);
+    DeleteBlockTable(second);
+  }
+  EXPECT_EQ(PlatformLiveHeapBlocks(), live) << "the registry released its table";
+}
+
+TEST(Registry, IdenticalTablesAreRegisteredOnce) {
+  CBlockTableRegistry registry;
+  BlockTable* a = TableOf(5, {7, 0, 9});
+  ASSERT_EQ(registry.Add(a), a);
+  // Equal block size, count and values: the registered one, whoever built it.
+  BlockTable* same = TableOf(5, {7, 0, 9});
+  EXPECT_EQ(registry.Find(*same), a);
+  EXPECT_EQ(registry.Add(same), a);
+  DeleteBlockTable(same);
+  // Any difference makes another table: a value, the count, the block size.
+  BlockTable* value = TableOf(5, {7, 0, 8});
+  BlockTable* count = TableOf(6, {7, 0, 9});
+  BlockTable* blockSize = TableOf(5, {7, 0, 9});
+  blockSize->blockSize = 32768;
+  SealBlockTable(blockSize);
+  for (BlockTable* t : {value, count, blockSize}) {
+    EXPECT_EQ(registry.Find(*t), nullptr);
+    EXPECT_EQ(registry.Add(t), t);
+  }
+  EXPECT_EQ(registry.size(), 4u);
+}
+
+TEST(Registry, TablesOfEqualHashAreToldApartByTheirValues) {
+  CBlockTableRegistry registry;
+  BlockTable* a = TableOf(3, {1, 2, 3});
+  BlockTable* b = TableOf(3, {3, 2, 1});
+  b->hash = a->hash;  // as if the two collided
+  ASSERT_EQ(registry.Add(a), a);
+  EXPECT_EQ(registry.Find(*b), nullptr);
+  ASSERT_EQ(registry.Add(b), b);
+  BlockTable* again = TableOf(3, {3, 2, 1});
+  again->hash = a->hash;
+  EXPECT_EQ(registry.Find(*again), b);
+  DeleteBlockTable(again);
+  EXPECT_EQ(registry.size(), 2u);
+}
+
+TEST(StoredSizes, ValuesPastThoseHeldReadAsZero) {
+  CStoredSizes sizes;
+  uint32_t* values = sizes.Alloc(1000, 2);
+  ASSERT_NE(values, nullptr);
+  values[0] = 5;
+  values[1] = 6;
+  EXPECT_EQ(sizes.count(), 1000u);
+  EXPECT_EQ(sizes.held(), 2u);
+  EXPECT_EQ(sizes.At(1), 6u);
+  EXPECT_EQ(sizes.At(2), 0u);
+  EXPECT_EQ(sizes.At(999), 0u);
+  EXPECT_EQ(sizes.Alloc(2, 3), nullptr) << "never more held than counted";
+  EXPECT_EQ(sizes.count(), 0u);
+  PlatformFailAllocation(1);
+  EXPECT_EQ(sizes.Alloc(10, 0), nullptr) << "no value held is still one block";
+  EXPECT_EQ(sizes.count(), 0u);
 }
 
 TEST(Cbuffer, FailedAllocLeavesTheHolderEmpty) {

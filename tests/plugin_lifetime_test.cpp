@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <vector>
 
 #include "platform/platform_testing.h"
 #include "tests/support/test_support.h"
@@ -52,16 +54,23 @@ TEST(PluginLifetime, LoadsAnswersAndUnloads) {
 #endif
 }
 
-// Every PSARC listing leaves a block table in the module until it unloads; records of a
-// listing stay usable after the host freed their array. Unloading releases them all.
+// Every PSARC listing leaves a block table in the module until it unloads, shared with
+// any later listing whose table is identical; records of a listing stay usable after the
+// host freed their array. Unloading releases every table once.
 TEST(PluginLifetime, UnloadReleasesEveryBlockTable) {
   CModuleCopy copy;
-  Bytes archive;
-  std::string error;
-  ASSERT_TRUE(WritePsarc({{"a.txt", BytesOf("alpha")}, {"b.bin", Bytes(70000, 'b')}},
-                         PsarcWriterOptions(), &archive, &error))
-      << error;
-  CArchiveFile file(archive);
+  std::vector<Bytes> archives;
+  for (uint32_t i = 0; i < 4; ++i) {
+    Bytes archive;
+    std::string error;
+    // An entry of i + 2 blocks: a table of another length, so each archive has its own.
+    ASSERT_TRUE(WritePsarc({{"a.txt", BytesOf("alpha")}, {"b.bin", Bytes(70000 + 65536 * i, 'b')}},
+                           PsarcWriterOptions(), &archive, &error))
+        << error;
+    archives.push_back(archive);
+  }
+  std::vector<std::unique_ptr<CArchiveFile>> files;
+  for (const Bytes& a : archives) files.emplace_back(new CArchiveFile(a));
 #if defined(VAREL_HAVE_PLATFORM_SEAM)
   const int32_t heapBefore = PlatformLiveHeapBlocks();
   const int32_t globalBefore = PlatformLiveGlobalBlocks();
@@ -70,33 +79,46 @@ TEST(PluginLifetime, UnloadReleasesEveryBlockTable) {
     CPluginModule module;
     ASSERT_TRUE(module.Load(copy.path())) << module.error();
     const PluginExports& plugin = module.exports();
+    // Each archive twice; kept holds the records pass by pass, archive by archive.
     std::vector<ArchiveEntry> kept;
-    for (int listing = 0; listing < 5; ++listing) {
-      HGLOBAL block = nullptr;
-      int32_t count = 0;
-      ASSERT_EQ(plugin.GetArchiveInfo(file.source(), &block, &count), 0);
-      ASSERT_EQ(count, 3);
-      const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
-      ASSERT_NE(records, nullptr);
-      kept.insert(kept.end(), records, records + count);
-      GlobalUnlock(block);
-      GlobalFree(block);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const auto& file : files) {
+        HGLOBAL block = nullptr;
+        int32_t count = 0;
+        ASSERT_EQ(plugin.GetArchiveInfo(file->source(), &block, &count), 0);
+        ASSERT_EQ(count, 3);
+        const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
+        ASSERT_NE(records, nullptr);
+        kept.insert(kept.end(), records, records + count);
+        GlobalUnlock(block);
+        GlobalFree(block);
+      }
     }
 #if defined(VAREL_HAVE_PLATFORM_SEAM)
-    // A table and its values per listing, and the registry's own storage.
-    EXPECT_EQ(PlatformLiveHeapBlocks(), heapBefore + 5 * 2 + 1);
+    // A table and its values per archive, and the registry's own storage.
+    EXPECT_EQ(PlatformLiveHeapBlocks(), heapBefore + 4 * 2 + 1) << "one table per archive";
     EXPECT_EQ(PlatformLiveGlobalBlocks(), globalBefore);
 #endif
-    // The first listing's records still extract, through their own table.
-    ArchiveEntry big = kept[2];
-    EXPECT_NE(big.blockTable, kept[5].blockTable);
-    Bytes stored(archive.begin() + static_cast<size_t>(big.offset),
-                 archive.begin() + static_cast<size_t>(big.offset + big.packedSize));
-    HGLOBAL contents = nullptr;
-    ASSERT_EQ(plugin.GetFile(0, stored.data(), &big, &contents), 0);
-    ASSERT_NE(contents, nullptr);
-    EXPECT_EQ(GlobalSize(contents), 70000u);
-    GlobalFree(contents);
+    const size_t perPass = 3 * files.size();
+    for (size_t a = 0; a < files.size(); ++a) {
+      EXPECT_EQ(kept[3 * a + 2].blockTable, kept[perPass + 3 * a + 2].blockTable)
+          << "the same archive listed again shares its table";
+      if (a > 0) {
+        EXPECT_NE(kept[3 * a + 2].blockTable, kept[2].blockTable);
+      }
+    }
+    // The first listing's records still extract, through their table.
+    for (size_t a = 0; a < files.size(); ++a) {
+      ArchiveEntry big = kept[3 * a + 2];
+      const Bytes& archive = archives[a];
+      Bytes stored(archive.begin() + static_cast<size_t>(big.offset),
+                   archive.begin() + static_cast<size_t>(big.offset + big.packedSize));
+      HGLOBAL contents = nullptr;
+      ASSERT_EQ(plugin.GetFile(0, stored.data(), &big, &contents), 0);
+      ASSERT_NE(contents, nullptr);
+      EXPECT_EQ(GlobalSize(contents), 70000u + 65536 * a);
+      GlobalFree(contents);
+    }
     module.Unload();
 #if defined(VAREL_HAVE_PLATFORM_SEAM)
     EXPECT_EQ(PlatformLiveHeapBlocks(), heapBefore) << "round " << round;

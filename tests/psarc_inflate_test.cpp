@@ -15,11 +15,13 @@ namespace {
 
 // One entry of `size` plain bytes made of the given blocks, walked over the host's bytes.
 Bytes Walk(const std::vector<PsarcBlock>& blocks, uint32_t size, PsarcInflate inflate) {
-  Cbuffer values;
-  EXPECT_NE(values.Alloc(static_cast<uint32_t>(blocks.size() * 4)), nullptr);
+  CStoredSizes values;
+  const uint32_t count = static_cast<uint32_t>(blocks.size());
+  uint32_t* v = values.Alloc(count, count);
+  EXPECT_NE(v, nullptr);
   Bytes stored;
   for (size_t k = 0; k < blocks.size(); ++k) {
-    reinterpret_cast<uint32_t*>(values.data)[k] = blocks[k].value;
+    v[k] = blocks[k].value;
     stored.insert(stored.end(), blocks[k].bytes.begin(), blocks[k].bytes.end());
   }
   ArchiveEntry entry = MakeRecord(kTypePsarc, 0, size, stored.size());

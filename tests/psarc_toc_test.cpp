@@ -204,24 +204,93 @@ TEST(PsarcListing, BlockTableHoldsEveryValueTheTocLengthCovers) {
   HostListing listing = ListWith(&plugin, WritePsarcLayout(l));
   ASSERT_EQ(listing.result, 0);
   ASSERT_EQ(plugin.registry().size(), 1u);
-  const BlockTable* table = plugin.registry()[0];
+  const BlockTable* table = plugin.registry().at(0);
   EXPECT_EQ(table->blockSize, 65536u);
   ASSERT_EQ(table->count(), 2u + 16u);
-  EXPECT_EQ(table->values()[0], 1u);
-  EXPECT_EQ(table->values()[1], 1u);
-  EXPECT_EQ(table->values()[2], 0x6141u) << "'a' 'A': the data's first bytes";
-  EXPECT_EQ(table->values()[17], 0xABABu);
+  EXPECT_EQ(table->storedSizes.held(), 18u) << "the file delivered every value";
+  EXPECT_EQ(table->storedSizes.At(0), 1u);
+  EXPECT_EQ(table->storedSizes.At(1), 1u);
+  EXPECT_EQ(table->storedSizes.At(2), 0x6141u) << "'a' 'A': the data's first bytes";
+  EXPECT_EQ(table->storedSizes.At(17), 0xABABu);
 }
 
-TEST(PsarcListing, EachListingAddsATableAndBothStillExtract) {
+// A table keeps the values the file delivered, up to the last that is not 0; the count
+// stays the header's, and every value reads as it did when the whole table was kept: as
+// the file's bytes, 0 past the file's end.
+TEST(PsarcListing, TableKeepsOnlyTheValuesTheFileDelivered) {
+  struct Case {
+    const char* what;
+    size_t trailingZeros;  // zero values after the entries' four
+    int64_t tocPastTable;  // tocLength minus the bytes of the entries and the table
+    uint32_t held;         // 0: at most what the file delivered
+  } cases[] = {
+      {"exactly the table", 0, 0, 4},
+      {"zero values at the table's end are not kept", 5, 0, 4},
+      {"the usual tocLength: 32 bytes of blocks read as values too", 0, 32, 0},
+      {"a tocLength 1 MiB past the file's end", 3, 1 << 20, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CPluginArchivePSX plugin;
+    PsarcLayout l = LayoutWithManifest("one\ntwo");  // value 7
+    AppendPsarcEntry(&l, 3, {PlainBlock(BytesOf("111"))});
+    AppendPsarcEntry(&l, 65536 + 2, {FullBlock(Bytes(65536, '2')), PlainBlock(BytesOf("22"))});
+    for (size_t i = 0; i < c.trailingZeros; ++i) l.blockValues.push_back(0);
+    const uint32_t tocLength =
+        static_cast<uint32_t>(30 * 3 + 2 * l.blockValues.size() + c.tocPastTable);
+    l.tocLength = tocLength;
+    const Bytes archive = WritePsarcLayout(l);
+    HostListing listing = ListWith(&plugin, archive);
+    ASSERT_EQ(listing.result, 0);
+    ASSERT_EQ(listing.count, 3);
+    ASSERT_EQ(plugin.registry().size(), 1u);
+    const BlockTable* table = plugin.registry().at(0);
+    const uint32_t count = (tocLength - 30 * 3) / 2;
+    ASSERT_EQ(table->count(), count);
+    // Every value as the file's bytes give it.
+    for (uint32_t k = 0; k < count; ++k) {
+      const size_t at = 32 + 30 * 3 + 2 * size_t{k};
+      const uint32_t expected = at + 1 < archive.size() ? (archive[at] << 8) | archive[at + 1]
+                                : at < archive.size()   ? archive[at] << 8
+                                                        : 0;
+      ASSERT_EQ(table->storedSizes.At(k), expected) << "value " << k;
+    }
+    const uint32_t held = table->storedSizes.held();
+    if (c.held != 0) {
+      EXPECT_EQ(held, c.held);
+    }
+    EXPECT_LE(held, (archive.size() - 32 - 30 * 3 + 1) / 2) << "nothing past the file's end";
+    EXPECT_TRUE(held == 0 || table->storedSizes.At(held - 1) != 0) << "no trailing zero kept";
+    EXPECT_EQ(listing.entries[1].packedSize, 3u);
+    EXPECT_EQ(listing.entries[2].packedSize, 65536u + 2);
+    EXPECT_EQ(std::string(listing.entries[2].name), "two");
+    ArchiveEntry big = listing.entries[2];
+    const Bytes stored = StoredBytesOf(archive, big);
+    HGLOBAL block = nullptr;
+    ASSERT_EQ(plugin.GetFile(0, stored.data(), &big, &block), 0);
+    ASSERT_EQ(GlobalSize(block), 65536u + 2);
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(block));
+    EXPECT_EQ(Bytes(p, p + 65538), Bytes(65538, '2'));
+    GlobalUnlock(block);
+    GlobalFree(block);
+  }
+}
+
+TEST(PsarcListing, ListingTheSameArchiveAgainSharesItsTable) {
   CPluginArchivePSX plugin;
   const Bytes archive = PackPsarc({{"f", TextBytes(100000)}});
+  const Bytes other = PackPsarc({{"f", TextBytes(100000)}, {"g", BytesOf("g")}});
   HostListing first = ListWith(&plugin, archive);
   HostListing second = ListWith(&plugin, archive);
+  HostListing third = ListWith(&plugin, other);
   ASSERT_EQ(first.count, 2);
   ASSERT_EQ(second.count, 2);
-  ASSERT_EQ(plugin.registry().size(), 2u);
-  EXPECT_NE(first.entries[1].blockTable, second.entries[1].blockTable);
+  ASSERT_EQ(third.count, 3);
+  EXPECT_EQ(plugin.registry().size(), 2u) << "one table per distinct table";
+  EXPECT_EQ(first.entries[0].blockTable, second.entries[1].blockTable);
+  EXPECT_NE(first.entries[1].blockTable, third.entries[1].blockTable);
+  // The records are the same byte for byte, the table's address included.
+  EXPECT_EQ(std::memcmp(first.entries.data(), second.entries.data(), 2 * sizeof(ArchiveEntry)), 0);
   // Both arrays were freed by the host already; copies of the records still extract.
   for (HostListing* listing : {&first, &second}) {
     ArchiveEntry e = listing->entries[1];
@@ -272,6 +341,22 @@ TEST(PsarcListing, HostileTablesReadAsZeroBeyondTheBytesRead) {
         EXPECT_EQ(e.packedSize, 0u) << "no block values read: " << i;
       }
     }
+  }
+}
+
+// A table is kept only as far as the file delivered it, but a header whose whole table
+// would take 2 GiB or more (a tocLength past 1 GiB) is refused with 1, as it was when the
+// whole table was allocated: no 32-bit heap hands out such a block. The region buffer of
+// tocLength bytes may already be refused; either way nothing is listed.
+TEST(PsarcListing, TableOfTwoGiBOrMoreIsRefusedAsBefore) {
+  PsarcLayout l = LayoutWithManifest("a");
+  AppendPsarcEntry(&l, 1, {PlainBlock(BytesOf("b"))});
+  for (uint32_t tocLength : {0x40000000u + 30 * 2 + 8, 0x7FFFFFF0u, 0xFFFFFFFFu}) {
+    l.tocLength = tocLength;
+    const HostListing listing = ListArchive(WritePsarcLayout(l));
+    EXPECT_EQ(listing.result, 1) << tocLength;
+    EXPECT_EQ(listing.count, 0) << tocLength;
+    EXPECT_FALSE(listing.handleStored) << tocLength;
   }
 }
 

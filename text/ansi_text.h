@@ -11,8 +11,9 @@
 
 class CAnsiCodePage {
  public:
-  // The system ANSI code page, read once (when the module loads: the plug-in's own
-  // information record is filled with it during load).
+  // The system ANSI code page, read once: the plug-in object's construction, while the
+  // module loads, makes the first call. Never changed afterwards, so any thread may use
+  // it (and a first call from several threads at once would still build it once).
   static const CAnsiCodePage& System();
   // A code page by number, for tests and fuzzing; an unknown one acts as single-byte.
   explicit CAnsiCodePage(unsigned codePage);

@@ -14,6 +14,15 @@ Bytes PackPsarc(const std::vector<ArchiveInput>& entries, int level) {
   return out;
 }
 
+Bytes PackPkg(const std::vector<ArchiveInput>& entries, PkgCompression compression) {
+  PkgWriterOptions options;
+  options.compression = compression;
+  Bytes out;
+  std::string error;
+  EXPECT_TRUE(WritePkg(entries, options, &out, &error)) << error;
+  return out;
+}
+
 Bytes NoiseBytes(size_t n, uint32_t seed) {
   Bytes b(n);
   uint32_t x = seed * 2654435761u + 1;

@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
 // Packs the entries with WritePsarc (asserting it succeeds).
 Bytes PackPsarc(const std::vector<ArchiveInput>& entries, int level = 9);
+// The same with WritePkg, for tests that take both formats.
+Bytes PackPkg(const std::vector<ArchiveInput>& entries,
+              PkgCompression compression = PkgCompression::kAuto);
 
 // Pseudo-random bytes (incompressible) and repetitive text (compressible).
 Bytes NoiseBytes(size_t n, uint32_t seed);

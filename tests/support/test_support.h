@@ -41,6 +41,10 @@ class CArchiveFile {
   HANDLE handle() const { return handle_; }
   const ArchiveSource* source() const { return &source_; }
   const Bytes& contents() const { return contents_; }
+  // For a test that opens handles of its own (other threads, other access rights).
+  const std::string& path() const { return path_.path(); }
+  // The first 84 bytes, as the host read them when it opened the file.
+  const uint8_t* header() const { return header_.data(); }
 
  private:
   CTempPath path_;
