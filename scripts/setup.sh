@@ -11,6 +11,7 @@ packages=(
   g++-multilib zlib1g-dev:i386 libgtest-dev:i386 googletest
   clang libclang-rt-14-dev clang-format
   valgrind libc6-dbg:i386 gnuplot-nox python3 libbenchmark-dev:i386 libdeflate-dev:i386
+  time
 )
 
 missing=()

@@ -65,8 +65,9 @@ Bytes DecodeWith(PkgLzResult (*decode)(const uint8_t*, size_t, uint8_t*, size_t)
   return out;
 }
 
-void ExpectRoundTrip(const Bytes& data, const std::string& what) {
-  const Bytes coded = EncodePkgLz(data.data(), data.size());
+void ExpectRoundTrip(const Bytes& data, const std::string& what,
+                     const PkgLzSettings& settings = PkgLzSettings()) {
+  const Bytes coded = EncodePkgLz(data.data(), data.size(), settings);
   ASSERT_GE(coded.size(), 12u) << what;
   EXPECT_EQ(le32(coded.data()), data.size()) << what << ": decodedLength";
   EXPECT_EQ(le32(coded.data() + 4), coded.size()) << what << ": endOffset";
@@ -134,6 +135,61 @@ TEST(PkgLzEncoder, EveryEscapeByteValue) {
   }
 }
 
+// Every parse and both match searches give streams both decoders turn back into the data,
+// and the optimal parse is never longer than the greedy or lazy one: over every distance it
+// is the fewest bytes the format can code the data in (for that escape byte).
+TEST(PkgLzEncoder, EveryParseRoundTripsAndTheOptimalOneIsShortest) {
+  const Bytes mixed = [] {
+    Bytes b = Words(3000, 8);
+    const Bytes r = Records(2000);
+    b.insert(b.end(), r.begin(), r.end());
+    b.insert(b.end(), 700, 0);
+    const Bytes w = Words(1500, 8);  // repeats the start, far beyond the window
+    b.insert(b.end(), w.begin(), w.end());
+    return b;
+  }();
+  const PkgLzParse parses[] = {PkgLzParse::kGreedy, PkgLzParse::kLazy, PkgLzParse::kOptimal};
+  for (const bool everyDistance : {false, true}) {
+    size_t sizes[3] = {};
+    for (int p = 0; p < 3; ++p) {
+      PkgLzSettings settings;
+      settings.parse = parses[p];
+      settings.everyDistance = everyDistance;
+      const std::string what =
+          "parse " + std::to_string(p) + (everyDistance ? ", every distance" : "");
+      ExpectRoundTrip(mixed, what, settings);
+      sizes[p] = EncodePkgLz(mixed.data(), mixed.size(), settings).size();
+    }
+    EXPECT_LE(sizes[2], sizes[0]) << everyDistance;
+    EXPECT_LE(sizes[2], sizes[1]) << everyDistance;
+  }
+  PkgLzSettings best;
+  best.everyDistance = true;
+  EXPECT_LE(EncodePkgLz(mixed.data(), mixed.size(), best).size(),
+            EncodePkgLz(mixed.data(), mixed.size()).size());
+}
+
+// Segments are coded one at a time: copies reach back across a segment's start, and the
+// joined pieces are one stream, whatever the segment size.
+TEST(PkgLzEncoder, SegmentsJoinIntoOneStream) {
+  Bytes data = Words(5000, 9);
+  const Bytes noise = Random(200, 10);
+  for (int i = 0; i < 30; ++i) data.insert(data.end(), noise.begin(), noise.end());
+  data.insert(data.end(), 1000, 0);
+  for (const size_t segment : {size_t{1}, size_t{100}, size_t{254}, size_t{4096}, size_t{0}}) {
+    PkgLzSettings settings;
+    settings.segmentBytes = segment;
+    ExpectRoundTrip(data, "segments of " + std::to_string(segment), settings);
+  }
+  PkgLzSettings small;
+  small.segmentBytes = 4096;
+  PkgLzSettings whole;
+  whole.segmentBytes = 0;
+  // Cutting a copy at every segment's end costs at most a token per segment.
+  EXPECT_LE(EncodePkgLz(data.data(), data.size(), small).size(),
+            EncodePkgLz(data.data(), data.size(), whole).size() + 3 * (data.size() / 4096 + 1));
+}
+
 TEST(PkgWriter, ContainerListsAndExtractsThroughThePlugin) {
   const std::vector<ArchiveInput> inputs = {
       {"docs/readme.txt", Words(20000, 6)},
@@ -166,6 +222,53 @@ TEST(PkgWriter, ContainerListsAndExtractsThroughThePlugin) {
       ASSERT_EQ(x.result, 0) << inputs[k].name;
       EXPECT_EQ(x.blockSize, inputs[k].data.size() + (entry.param == 1 ? 256 : 0));
       EXPECT_TRUE(Contents(x, inputs[k].data.size()) == inputs[k].data) << inputs[k].name;
+    }
+  }
+}
+
+// Entries on the edges of segments, an incompressible one over several segments (whose
+// coding is written, then found no smaller and overwritten with its plain bytes), and many
+// small ones: the same container for every number of threads, each entry's stored bytes
+// being its whole coding (EncodePkgLz) or its plain bytes.
+TEST(PkgWriter, SameContainerForEveryNumberOfThreads) {
+  std::vector<ArchiveInput> inputs = {
+      {"empty", {}},
+      {"segment", Words(kPkgLzDefaultSegmentBytes, 11)},
+      {"noise", Random(3 * kPkgLzDefaultSegmentBytes + 5, 12)},
+      {"segments", Words(2 * kPkgLzDefaultSegmentBytes + 1, 13)},
+      {"exact", Records(65536)},
+  };
+  for (int i = 0; i < 40; ++i) inputs.push_back({"small/" + std::to_string(i), Words(i * 5, i)});
+  Bytes first;
+  for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+    PkgWriterOptions options;
+    options.jobs = jobs;
+    PackProgress last;
+    options.onProgress = [&](const PackProgress& p) { last = p; };
+    Bytes out;
+    std::string error;
+    ASSERT_TRUE(WritePkg(inputs, options, &out, &error)) << error;
+    EXPECT_EQ(last.entriesDone, inputs.size());
+    if (jobs == 1) {
+      first = out;
+    } else {
+      EXPECT_TRUE(out == first) << jobs << " jobs";
+    }
+  }
+  const HostListing l = ListArchive(first);
+  ASSERT_EQ(l.count, static_cast<int32_t>(inputs.size()));
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    const ArchiveEntry& e = l.entries[k];
+    const Bytes stored(first.begin() + static_cast<long>(e.offset),
+                       first.begin() + static_cast<long>(e.offset + e.packedSize));
+    const Bytes& data = inputs[k].data;
+    const Bytes coded = EncodePkgLz(data.data(), data.size());
+    if (coded.size() < data.size()) {
+      EXPECT_EQ(e.param, 1u) << inputs[k].name;
+      EXPECT_TRUE(stored == coded) << inputs[k].name;
+    } else {
+      EXPECT_EQ(e.param, 0u) << inputs[k].name;
+      EXPECT_TRUE(stored == data) << inputs[k].name;
     }
   }
 }

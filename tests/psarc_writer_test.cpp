@@ -40,6 +40,63 @@ TEST(PsarcWriter, LaysOutHeaderDigestedTocBlockValuesAndBlocks) {
   EXPECT_EQ(be16(values + 8), 100u);
 }
 
+// Inputs that fall on the edges of blocks and of the pieces handed to threads.
+std::vector<ArchiveInput> OddInputs() {
+  std::vector<ArchiveInput> inputs = {
+      {"empty", {}},
+      {"exact", TextBytes(65536)},
+      {"exact-noise", NoiseBytes(65536, 11)},
+      {"pieces", TextBytes(4 * 65536 * 2 + 1)},
+      {"empty-again", {}},
+      {"mixed", NoiseBytes(300000, 12)},
+  };
+  for (int i = 0; i < 40; ++i) inputs.push_back({"small/" + std::to_string(i), TextBytes(i * 7)});
+  return inputs;
+}
+
+// The archive every other test reads, composed block by block from the layout pieces: the
+// name list as entry 0, then each entry's blocks in order.
+Bytes ComposedArchive(const std::vector<ArchiveInput>& inputs, int level) {
+  PsarcLayout l;
+  std::string names;
+  for (size_t i = 0; i < inputs.size(); ++i) names += (i == 0 ? "" : "\n") + inputs[i].name;
+  AppendPsarcEntry(
+      &l, names.size(),
+      PsarcBlocksOf(reinterpret_cast<const uint8_t*>(names.data()), names.size(), level));
+  for (const ArchiveInput& in : inputs) {
+    const size_t k =
+        AppendPsarcEntry(&l, in.data.size(), PsarcBlocksOf(in.data.data(), in.data.size(), level));
+    PsarcNameDigest(in.name, l.entries[k].digest);
+  }
+  return WritePsarcLayout(l);
+}
+
+TEST(PsarcWriter, StreamsTheComposedLayoutForEveryNumberOfThreads) {
+  const std::vector<ArchiveInput> inputs = OddInputs();
+  const Bytes expected = ComposedArchive(inputs, 6);
+  for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+    PsarcWriterOptions options;
+    options.level = 6;
+    options.jobs = jobs;
+    PackProgress last;
+    size_t calls = 0;
+    options.onProgress = [&](const PackProgress& p) {
+      EXPECT_GE(p.bytesDone, last.bytesDone);
+      last = p;
+      ++calls;
+    };
+    Bytes out;
+    std::string error;
+    ASSERT_TRUE(WritePsarc(inputs, options, &out, &error)) << error;
+    EXPECT_TRUE(out == expected) << jobs << " jobs";
+    uint64_t total = 0;
+    for (const ArchiveInput& in : inputs) total += in.data.size();
+    EXPECT_EQ(last.entriesDone, inputs.size());
+    EXPECT_EQ(last.bytesDone, total);
+    EXPECT_GE(calls, inputs.size());
+  }
+}
+
 TEST(PsarcNameDigest, IsMd5) {
   struct Case {
     const char* text;
@@ -64,6 +121,7 @@ TEST(PsarcWriter, RefusesWhatTheFormatCannotHold) {
   } cases[] = {
       {{{"a\nb", {}}}, 9},
       {{{std::string("a\0b", 3), {}}}, 9},
+      {{{std::string(256, 'n'), {}}}, 9},  // longer than a listing gives back
       {{{"a", {}}}, 10},
   };
   for (const Case& c : cases) {

@@ -1,24 +1,27 @@
 // varel pack: builds a PSARC archive or a PKG container from files and folders with the
 // project's writers.
 #include <cstdio>
+#include <cstdlib>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "tools/varel/commands.h"
+#include "tools/varel/pack_io.h"
 #include "tools/varel/report.h"
+#include "tools/varel_host/console.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/host_fs.h"
 #include "tools/varel_host/progress.h"
 #include "tools/varel_host/unicode_text.h"
+#include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] PATH...\n"
+    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [--quiet] PATH...\n"
     "\n"
     "Builds OUT from the files and folders named (folders with everything under them).\n"
     "Entry names are the paths as given, relative to DIR when -C is used, '/' separated:\n"
@@ -26,13 +29,14 @@ const char kUsage[] =
     "PSARC names are stored in UTF-8, PKG names in the system's ANSI code page (a name it\n"
     "cannot hold is refused). PSARC blocks are zlib-compressed (level 9) where that makes\n"
     "them smaller; PKG entries are LZ-coded where that makes them smaller.\n"
+    "The archive is written under a temporary name beside OUT and renamed when complete:\n"
+    "a failed or interrupted pack leaves nothing behind.\n"
     "\n"
-    "  -C DIR        resolve PATHs in DIR\n"
-    "  --overwrite   replace OUT if it exists\n";
-
-// The host record holds 255 name bytes and a terminator.
-constexpr size_t kMaxListedName = 255;
-constexpr uint64_t kMaxEntryBytes = 0x80000000ull;
+    "  -C DIR         resolve PATHs in DIR\n"
+    "  --overwrite    replace OUT if it exists\n"
+    "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
+    "                 same for every N\n"
+    "  -q, --quiet    no progress line and no summary\n";
 
 struct Input {
   std::string name;  // inside the archive, UTF-8
@@ -106,8 +110,9 @@ std::string FirstUnrepresentable(const std::string& name) {
 }
 
 // The entry name as the format stores it: UTF-8 in PSARC, the ANSI code page in PKG. False
-// with why when the format cannot store it.
-bool StoredName(bool pkg, const std::string& name, std::string* stored, std::string* why) {
+// with why when the format cannot store it or an entry of that size.
+bool StoredName(bool pkg, const std::string& name, uint64_t size, std::string* stored,
+                std::string* why) {
   if (!IsValidUtf8(name)) {
     *why = "its name is not valid UTF-8; entry names are stored as Unicode text";
     return false;
@@ -115,49 +120,34 @@ bool StoredName(bool pkg, const std::string& name, std::string* stored, std::str
   *stored = name;
   if (pkg && !AnsiFromUtf8(name, stored)) {
     *why = "its name holds " + FirstUnrepresentable(name) +
-           Format(
-               ", which the ANSI code page "
-               "(%u) that PKG names are stored "
-               "in cannot hold",
-               static_cast<unsigned>(GetACP()));
+           Format(", which the ANSI code page (%u) that PKG names are stored in cannot hold",
+                  static_cast<unsigned>(GetACP()));
     return false;
   }
-  if (pkg && stored->size() > kPkgMaxNameBytes) {
-    *why = Format("its name is %zu bytes; a PKG name holds at most %zu", stored->size(),
-                  kPkgMaxNameBytes);
-    return false;
-  }
-  if (stored->size() > kMaxListedName) {
-    *why =
-        Format("its name is %zu bytes; at most %zu can be listed", stored->size(), kMaxListedName);
-    return false;
-  }
-  if (!pkg && name.find('\n') != std::string::npos) {
-    *why = "its name holds a line break, which ends a name in the PSARC name list";
-    return false;
-  }
-  return true;
+  *why = EntryRefusal(pkg ? PkgLimits() : PsarcLimits(), *stored, size);
+  return why->empty();
 }
 
-// Refuses, before anything is read, what the format cannot hold, saying why for each
-// input; fills in each entry's stored name. False when anything was refused.
-bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<ArchiveInput>* entries) {
+// Refuses, before anything is compressed, what the format cannot hold and what cannot be
+// opened, saying why for each input; gives each entry its stored name and the size that
+// is packed. False when anything was refused.
+bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<PackInput>* entries) {
   std::map<std::string, std::string> seen;  // stored name -> path
   bool ok = true;
   entries->resize(inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     const Input& in = inputs[i];
-    uint64_t size = 0;
+    PackInput& entry = (*entries)[i];
+    entry.path = in.path;
     std::string why;
-    if (!GetFileSize(in.path, &size, &why)) {
+    CInputFile file;
+    if (!GetFileSize(in.path, &entry.size, &why) || !file.Open(in.path, &why)) {
       Report("pack", why);
       ok = false;
       continue;
     }
-    if (size >= kMaxEntryBytes) {
-      why = "2 GiB or more; an entry must be smaller";
-    } else if (StoredName(pkg, in.name, &(*entries)[i].name, &why)) {
-      const auto earlier = seen.emplace((*entries)[i].name, in.path);
+    if (StoredName(pkg, in.name, entry.size, &entry.name, &why)) {
+      const auto earlier = seen.emplace(entry.name, in.path);
       if (earlier.second) continue;
       Report("pack", earlier.first->second + " and " + in.path + " both give the entry name " +
                          Quoted(in.name));
@@ -175,13 +165,31 @@ struct PackRequest {
   std::string out;
   std::string base;  // -C DIR, or empty
   bool overwrite = false;
+  bool quiet = false;
+  unsigned jobs = 1;
   std::vector<std::string> paths;
 };
+
+// The value of --jobs; false (after saying why) unless it is a number from 1 to the most.
+bool ParseJobs(const std::string& text, unsigned* jobs) {
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || n < 1 || n > kMaxPackJobs) {
+    Report("pack", Format("--jobs takes a number from 1 to %u", kMaxPackJobs));
+    return false;
+  }
+  *jobs = static_cast<unsigned>(n);
+  return true;
+}
 
 // Reads pack's arguments; false (after saying why) on a usage error.
 bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   ParsedArgs parsed;
-  if (!ParseArgs("pack", args, {{"-C", "--directory", true}, {nullptr, "--overwrite", false}},
+  if (!ParseArgs("pack", args,
+                 {{"-C", "--directory", true},
+                  {nullptr, "--overwrite", false},
+                  {"-j", "--jobs", true},
+                  {"-q", "--quiet", false}},
                  &parsed)) {
     return false;
   }
@@ -198,11 +206,14 @@ bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   request->out = parsed.positional[1];
   request->base = parsed.values.count("--directory") != 0 ? parsed.values["--directory"] : "";
   request->overwrite = parsed.Has("--overwrite");
+  request->quiet = parsed.Has("--quiet");
   request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
-  return true;
+  request->jobs = DefaultPackJobs();
+  return parsed.values.count("--jobs") == 0 || ParseJobs(parsed.values["--jobs"], &request->jobs);
 }
 
-// OUT may be written and -C names a folder; false after saying why.
+// OUT may be written, the folder it goes into exists, and -C names a folder; false after
+// saying why.
 bool CheckPlaces(const PackRequest& request) {
   const PathKind outKind = GetPathKind(request.out);
   if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
@@ -211,6 +222,13 @@ bool CheckPlaces(const PackRequest& request) {
   }
   if (outKind == PathKind::kFile && !request.overwrite) {
     Report("pack", request.out + ": exists (use --overwrite to replace it)");
+    return false;
+  }
+  std::string folder;
+  std::string name;
+  SplitPath(request.out, &folder, &name);
+  if (!folder.empty() && GetPathKind(folder) != PathKind::kFolder) {
+    Report("pack", request.out + ": the folder " + folder + " does not exist");
     return false;
   }
   if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
@@ -246,6 +264,48 @@ bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
   return true;
 }
 
+// Writes the archive into the temporary file and renames it into place; false after
+// saying why.
+bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
+              COutputFile* output) {
+  uint64_t total = 0;
+  for (const PackInput& in : inputs) total += in.size;
+  CProgress progress(IsTerminal(stderr) && !request.quiet, inputs.size(), total);
+  const PackProgressFn onProgress = [&progress](const PackProgress& p) {
+    progress.Update(p.entriesDone, p.bytesDone);
+  };
+  CPackInputFiles source(inputs);
+  COutputFileSink sink(output);
+  std::string error;
+  bool built;
+  if (request.pkg) {
+    PkgWriterOptions options;
+    options.jobs = request.jobs;
+    options.onProgress = onProgress;
+    built = WritePkg(source, options, &sink, &error);
+  } else {
+    PsarcWriterOptions options;
+    options.jobs = request.jobs;
+    options.onProgress = onProgress;
+    built = WritePsarc(source, options, &sink, &error);
+  }
+  progress.Finish();
+  if (!built) {
+    Report("pack", request.out + ": " + error);
+    return false;
+  }
+  if (!output->Commit(request.overwrite, &error)) {
+    Report("pack", error);
+    return false;
+  }
+  if (!request.quiet) {
+    Print(Format("packed %zu %s (%s) into ", inputs.size(), inputs.size() == 1 ? "file" : "files",
+                 FormatBytes(total).c_str()) +
+          request.out + " (" + FormatBytes(sink.end()) + ")\n");
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunPack(const Options&, const std::vector<std::string>& args) {
@@ -255,41 +315,21 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
   }
   PackRequest request;
   if (!ParsePack(args, &request)) return kExitUsage;
-  std::vector<Input> inputs;
-  if (!CheckPlaces(request) || !CollectInputs(request, &inputs)) return kExitFailed;
-  const bool pkg = request.pkg;
-  const std::string& out = request.out;
-  const bool overwrite = request.overwrite;
-  std::string error;
-
-  std::vector<ArchiveInput> entries;
-  uint64_t total = 0;
-  try {
-    if (!CheckInputs(pkg, inputs, &entries)) return kExitFailed;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-      if (!ReadWholeFile(inputs[i].path, &entries[i].data, &error)) {
-        Report("pack", error);
-        return kExitFailed;
-      }
-      total += entries[i].data.size();
-    }
-    std::vector<uint8_t> archive;
-    const bool built = pkg ? WritePkg(entries, PkgWriterOptions(), &archive, &error)
-                           : WritePsarc(entries, PsarcWriterOptions(), &archive, &error);
-    if (!built) {
-      Report("pack", out + ": " + error);
-      return kExitFailed;
-    }
-    if (!WriteFileAtomically(out, archive.data(), archive.size(), overwrite, &error)) {
-      Report("pack", error);
-      return kExitFailed;
-    }
-    Print(Format("packed %zu %s (%s) into ", entries.size(), entries.size() == 1 ? "file" : "files",
-                 FormatBytes(total).c_str()) +
-          out + " (" + FormatBytes(archive.size()) + ")\n");
-  } catch (const std::bad_alloc&) {
-    Report("pack", "not enough memory to build " + out);
+  std::vector<Input> planned;
+  std::vector<PackInput> inputs;
+  if (!CheckPlaces(request) || !CollectInputs(request, &planned) ||
+      !CheckInputs(request.pkg, planned, &inputs)) {
     return kExitFailed;
   }
-  return kExitOk;
+  // Opened after the files were collected, so that the walk never meets it.
+  std::string folder;
+  std::string name;
+  SplitPath(request.out, &folder, &name);
+  COutputFile output;
+  std::string error;
+  if (!output.Open(folder, name, &error)) {
+    Report("pack", error);
+    return kExitFailed;
+  }
+  return CarryOut(request, inputs, &output) ? kExitOk : kExitFailed;
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "tools/varel_host/host_fs_platform.h"
+#include "tools/varel_host/interrupt_cleanup.h"
 
 namespace {
 
@@ -85,6 +86,40 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::stri
   return ok;
 }
 
+bool CInputFile::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  uint64_t size = 0;
+  return OpenFileForReading(path, &handle_, &size, error);
+}
+
+bool CInputFile::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error) {
+  *got = 0;
+  // The low part comes back; all ones is a failure unless it is the position asked for.
+  const DWORD low = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  LONG high = static_cast<LONG>(offset >> 32);
+  if (SetFilePointer(handle_, static_cast<LONG>(low), &high, FILE_BEGIN) != low) {
+    *error = path_ + ": cannot read";
+    return false;
+  }
+  while (*got < n) {
+    DWORD read = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - *got, kReadChunk));
+    if (!ReadFile(handle_, out + *got, want, &read, nullptr)) {
+      *error = path_ + ": cannot read";
+      return false;
+    }
+    if (read == 0) break;
+    *got += read;
+  }
+  return true;
+}
+
+void CInputFile::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
 bool COutputFile::Open(const std::string& folder, const std::string& name, std::string* error) {
   Abandon();
   finalPath_ = JoinPath(folder, name);
@@ -94,7 +129,10 @@ bool COutputFile::Open(const std::string& folder, const std::string& name, std::
         JoinPath(folder.empty() ? "." : folder, ".varel-" + std::to_string(ProcessNumber()) + "-" +
                                                     std::to_string(g_tempCounter++) + ".tmp");
     const CreateResult r = CreateNewFile(tempPath_, &handle_, &why);
-    if (r == CreateResult::kCreated) return true;
+    if (r == CreateResult::kCreated) {
+      watch_ = WatchTemporaryFile(tempPath_);
+      return true;
+    }
     if (r == CreateResult::kFailed) break;
   }
   *error = finalPath_ + ": cannot create: " + why;
@@ -111,6 +149,16 @@ bool COutputFile::Write(const void* data, size_t n, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool COutputFile::WriteAt(uint64_t offset, const void* data, size_t n, std::string* error) {
+  std::string why;
+  if (!SeekHandle(handle_, offset, &why)) {
+    *error = finalPath_ + ": cannot write: " + why;
+    Abandon();
+    return false;
+  }
+  return Write(data, n, error);
 }
 
 bool COutputFile::CloseHandleOnly(std::string* error) {
@@ -137,6 +185,8 @@ bool COutputFile::Commit(bool replace, std::string* error) {
     Abandon();
     return false;
   }
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
   return true;
 }
@@ -145,6 +195,8 @@ void COutputFile::Abandon() {
   std::string ignored;
   CloseHandleOnly(&ignored);
   if (!tempPath_.empty()) RemoveFile(tempPath_);
+  UnwatchTemporaryFile(watch_);
+  watch_ = -1;
   tempPath_.clear();
 }
 

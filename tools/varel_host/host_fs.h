@@ -41,6 +41,25 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names, std::s
 // which the plug-in reads through, and gives its size. A folder is refused.
 bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
                         std::string* error);
+// A file read in pieces, at any offset, through OpenFileForReading's handle.
+class CInputFile {
+ public:
+  CInputFile() = default;
+  ~CInputFile() { Close(); }
+  CInputFile(const CInputFile&) = delete;
+  CInputFile& operator=(const CInputFile&) = delete;
+
+  bool Open(const std::string& path, std::string* error);
+  // Reads up to n bytes at offset into out: *got is below n only at the end of the file.
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error);
+  void Close();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 // Reads a whole file. Files of 2 GiB or more are refused before anything is read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool RemoveFile(const std::string& path);
@@ -49,7 +68,8 @@ bool RemoveTree(const std::string& path);
 
 // A file written under a temporary name beside its final one and renamed into place on
 // Commit, so that an interrupted run never leaves a truncated file under the final name.
-// A write that fails removes the temporary file; so does destruction without Commit.
+// A write that fails removes the temporary file; so does destruction without Commit, and
+// so does Ctrl-C (interrupt_cleanup.h).
 class COutputFile {
  public:
   COutputFile() = default;
@@ -61,6 +81,8 @@ class COutputFile {
   bool Open(const std::string& folder, const std::string& name, std::string* error);
   const std::string& finalPath() const { return finalPath_; }
   bool Write(const void* data, size_t n, std::string* error);
+  // Writes at offset (past the end: the gap reads as zeros); a later Write goes on after it.
+  bool WriteAt(uint64_t offset, const void* data, size_t n, std::string* error);
   // Flushes, closes and renames into place: replacing an existing file only when replace.
   bool Commit(bool replace, std::string* error);
   // Closes and removes the temporary file, if any.
@@ -71,6 +93,7 @@ class COutputFile {
   std::string finalPath_;
   std::string tempPath_;
   intptr_t handle_ = -1;  // a HANDLE on Windows, a file descriptor on Linux
+  int watch_ = -1;        // the interrupt handlers' ticket for tempPath_
 };
 
 // Writes all of data to a file through COutputFile.

@@ -11,6 +11,8 @@ enum class CreateResult { kCreated, kExists, kFailed };
 
 // Creates a new file at path for writing; kExists when something is there already.
 CreateResult CreateNewFile(const std::string& path, intptr_t* handle, std::string* why);
+// Moves the handle's position to offset, where the next write goes.
+bool SeekHandle(intptr_t handle, uint64_t offset, std::string* why);
 // Writes all n bytes.
 bool WriteToHandle(intptr_t handle, const uint8_t* data, size_t n, std::string* why);
 bool CloseFileHandle(intptr_t handle, std::string* why);
@@ -18,3 +20,12 @@ bool CloseFileHandle(intptr_t handle, std::string* why);
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace, std::string* why);
 // Distinguishes this process's temporary files from another's.
 unsigned ProcessNumber();
+// Removes the file at path without allocating or locking, for an interrupt handler:
+// prepare turns the path into the platform's own form (into out, of room bytes) first; false
+// when it does not fit. On Windows the file may still be open (it is created shared for
+// deletion) and goes once its handle is closed.
+bool PrepareRemovalPath(const std::string& path, void* out, size_t room);
+void RemovePreparedPath(const void* prepared);
+// Installs the handlers that call RemoveWatchedFiles (interrupt_cleanup.h) when the run is
+// interrupted.
+void InstallInterruptHandlers();

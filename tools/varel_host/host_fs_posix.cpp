@@ -134,6 +134,20 @@ CreateResult CreateNewFile(const std::string& path, intptr_t* handle, std::strin
   return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
 }
 
+bool SeekHandle(intptr_t handle, uint64_t offset, std::string* why) {
+  if (lseek64(static_cast<int>(handle), static_cast<off64_t>(offset), SEEK_SET) >= 0) return true;
+  *why = ErrorText(errno);
+  return false;
+}
+
+bool PrepareRemovalPath(const std::string& path, void* out, size_t room) {
+  if (path.size() + 1 > room) return false;
+  std::memcpy(out, path.c_str(), path.size() + 1);
+  return true;
+}
+
+void RemovePreparedPath(const void* prepared) { unlink(static_cast<const char*>(prepared)); }
+
 bool WriteToHandle(intptr_t handle, const uint8_t* data, size_t n, std::string* why) {
   while (n > 0) {
     const ssize_t wrote = write(static_cast<int>(handle), data, n);

@@ -1,6 +1,7 @@
 // The file-system layer on Windows: the wide Win32 calls, with UTF-8 paths turned into
 // UTF-16, long ones into the \\?\ form.
 #include <algorithm>
+#include <cstring>
 
 #include "tools/varel_host/host_fs.h"
 #include "tools/varel_host/host_fs_platform.h"
@@ -167,8 +168,9 @@ bool RemoveTree(const std::string& path) {
 }
 
 CreateResult CreateNewFile(const std::string& path, intptr_t* handle, std::string* why) {
-  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for deletion only, so that an interrupt can remove it while it is open.
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     *handle = reinterpret_cast<intptr_t>(h);
     return CreateResult::kCreated;
@@ -177,6 +179,25 @@ CreateResult CreateNewFile(const std::string& path, intptr_t* handle, std::strin
   *why = ErrorText(code);
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateResult::kExists
                                                                    : CreateResult::kFailed;
+}
+
+bool SeekHandle(intptr_t handle, uint64_t offset, std::string* why) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (SetFilePointerEx(reinterpret_cast<HANDLE>(handle), to, nullptr, FILE_BEGIN)) return true;
+  *why = ErrorText(GetLastError());
+  return false;
+}
+
+bool PrepareRemovalPath(const std::string& path, void* out, size_t room) {
+  const WideString wide = WidePath(path);
+  if ((wide.size() + 1) * sizeof(wchar_t) > room) return false;
+  std::memcpy(out, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+  return true;
+}
+
+void RemovePreparedPath(const void* prepared) {
+  DeleteFileW(static_cast<const wchar_t*>(prepared));
 }
 
 bool WriteToHandle(intptr_t handle, const uint8_t* data, size_t n, std::string* why) {

@@ -2,17 +2,26 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include <zlib.h>
 
 #include "tools/writers/byte_writer.h"
+#include "tools/writers/pack_pool.h"
 
 namespace {
 
 constexpr uint32_t kHeaderBytes = 32;
 constexpr uint32_t kTocEntryBytes = 30;
+constexpr uint32_t kBlockValueBytes = 2;
 constexpr uint64_t kMaxEntrySize = 0x80000000ull;  // the reader walks sizes below 2 GiB
+constexpr size_t kMaxNameBytes = 255;              // what a listing's record gives back
 constexpr uint64_t kMax40 = 0xFFFFFFFFFFull;
+// Blocks compressed per task. One block takes milliseconds at level 9, far more than
+// handing it to a thread costs, and one-block pieces keep the bytes in flight small.
+constexpr size_t kPieceBlocks = 1;
+constexpr size_t kPieceBytes = kPieceBlocks * kPsarcWriterBlockSize;
 
 uint32_t Rotl(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
 
@@ -174,46 +183,184 @@ std::vector<uint8_t> WritePsarcLayout(const PsarcLayout& layout) {
   return w.bytes();
 }
 
-bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
-                std::vector<uint8_t>* out, std::string* error) {
-  if (options.level < 0 || options.level > 9) {
-    *error = "the zlib level must lie between 0 and 9";
-    return false;
-  }
-  std::string manifest;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const ArchiveInput& e = entries[i];
-    if (e.name.find_first_of(std::string("\n\0", 2)) != std::string::npos) {
-      *error = "the name of entry " + std::to_string(i) + " holds a line break or a zero byte";
-      return false;
-    }
-    if (e.data.size() >= kMaxEntrySize) {
-      *error = "entry '" + e.name + "' is 2 GiB or more";
-      return false;
-    }
-    if (i != 0) manifest += '\n';
-    manifest += e.name;
-  }
-  if (manifest.size() >= kMaxEntrySize) {
-    *error = "the names take 2 GiB or more";
-    return false;
+ArchiveLimits PsarcLimits() {
+  return ArchiveLimits{"PSARC", kMaxEntrySize, kMaxNameBytes, "\n", kMax40 + 1};
+}
+
+namespace {
+
+// Up to kPieceBlocks blocks of one entry, compressed on some thread.
+class CPsarcPiece : public CPackTask {
+ public:
+  void Run() override {
+    blocks = BlocksOf(plain.data(), plain.size(), level, &ambiguous);
+    std::vector<uint8_t>().swap(plain);
   }
 
-  PsarcLayout layout;
-  auto append = [&](const uint8_t* data, size_t length, const std::string& name) {
-    bool ambiguous = false;
-    AppendPsarcEntry(&layout, length, BlocksOf(data, length, options.level, &ambiguous));
-    if (ambiguous) *error = "the last block of '" + name + "' cannot be stored unambiguously";
-    return !ambiguous;
-  };
-  if (!append(reinterpret_cast<const uint8_t*>(manifest.data()), manifest.size(), "(names)")) {
+  size_t entry = 0;  // in the table of contents: 0 is the name list
+  bool first = false;
+  bool last = false;
+  int level = 9;
+  size_t plainBytes = 0;
+  std::vector<uint8_t> plain;
+  std::vector<PsarcBlock> blocks;
+  bool ambiguous = false;
+};
+
+// One archive being written: the table of contents and block values in memory, the
+// blocks in the sink from the end of the tables on.
+class CPsarcStream {
+ public:
+  CPsarcStream(CEntrySource& source, const PsarcWriterOptions& options, CArchiveSink* sink,
+               std::string* error)
+      : source_(source), options_(options), sink_(sink), error_(error) {}
+
+  bool Check();
+  bool Write();
+
+ private:
+  uint64_t SizeOf(size_t entry) const {
+    return entry == 0 ? names_.size() : source_.Size(entry - 1);
+  }
+  const std::string& NameOf(size_t entry) const {
+    static const std::string kNames = "(names)";
+    return entry == 0 ? kNames : source_.Name(entry - 1);
+  }
+  bool ReadPiece(size_t entry, uint64_t at, CPsarcPiece* piece);
+  bool Consume(CPsarcPiece& piece);
+  bool WriteTables();
+
+  CEntrySource& source_;
+  const PsarcWriterOptions& options_;
+  CArchiveSink* sink_;
+  std::string* error_;
+  std::string names_;
+  PsarcLayout layout_;  // the header and tables; its data stays empty
+  uint64_t tablesEnd_ = 0;
+  uint64_t dataEnd_ = 0;  // where the next block goes
+  PackProgress progress_;
+};
+
+bool CPsarcStream::Check() {
+  if (options_.level < 0 || options_.level > 9) {
+    *error_ = "the zlib level must lie between 0 and 9";
     return false;
   }
-  for (const ArchiveInput& e : entries) {
-    const size_t index = layout.entries.size();
-    if (!append(e.data.data(), e.data.size(), e.name)) return false;
-    PsarcNameDigest(e.name, layout.entries[index].digest);
+  const ArchiveLimits limits = PsarcLimits();
+  uint64_t blocks = 0;
+  uint64_t plainBytes = 0;
+  for (size_t i = 0; i < source_.Count(); ++i) {
+    const std::string why = EntryRefusal(limits, source_.Name(i), source_.Size(i));
+    if (!why.empty()) {
+      *error_ = "'" + source_.Name(i) + "': " + why;
+      return false;
+    }
+    if (i != 0) names_ += '\n';
+    names_ += source_.Name(i);
+    blocks += (source_.Size(i) + kPsarcWriterBlockSize - 1) / kPsarcWriterBlockSize;
+    plainBytes += source_.Size(i);
   }
-  *out = WritePsarcLayout(layout);
+  if (names_.size() >= kMaxEntrySize) {
+    *error_ = "the names take 2 GiB or more";
+    return false;
+  }
+  blocks += (names_.size() + kPsarcWriterBlockSize - 1) / kPsarcWriterBlockSize;
+  const uint64_t entries = uint64_t{source_.Count()} + 1;
+  tablesEnd_ = kHeaderBytes + kTocEntryBytes * entries + kBlockValueBytes * blocks;
+  if (tablesEnd_ > UINT32_MAX) {
+    *error_ = "too many entries and blocks for the table of contents";
+    return false;
+  }
+  // No block is stored larger than its plain bytes, so this bounds the archive.
+  if (tablesEnd_ + names_.size() + plainBytes > limits.archiveBytes) {
+    *error_ = "the archive could pass the 1 TiB its offsets reach";
+    return false;
+  }
   return true;
+}
+
+bool CPsarcStream::ReadPiece(size_t entry, uint64_t at, CPsarcPiece* piece) {
+  const uint64_t size = SizeOf(entry);
+  piece->entry = entry;
+  piece->first = at == 0;
+  piece->last = size - at <= kPieceBytes;
+  piece->level = options_.level;
+  piece->plainBytes = static_cast<size_t>(piece->last ? size - at : kPieceBytes);
+  piece->plain.resize(piece->plainBytes);
+  if (entry == 0) {
+    if (piece->plainBytes != 0)
+      std::memcpy(piece->plain.data(), names_.data() + at, piece->plainBytes);
+    return true;
+  }
+  return source_.Read(entry - 1, at, piece->plain.data(), piece->plainBytes, error_);
+}
+
+bool CPsarcStream::Consume(CPsarcPiece& piece) {
+  if (piece.failed) {
+    *error_ = "not enough memory to compress '" + NameOf(piece.entry) + "'";
+    return false;
+  }
+  if (piece.ambiguous) {
+    *error_ = "the last block of '" + NameOf(piece.entry) + "' cannot be stored unambiguously";
+    return false;
+  }
+  PsarcLayoutEntry& row = layout_.entries[piece.entry];
+  if (piece.first) {
+    row.firstBlock = static_cast<uint32_t>(layout_.blockValues.size());
+    row.dataOffset = dataEnd_ - tablesEnd_;
+  }
+  for (const PsarcBlock& b : piece.blocks) {
+    if (!sink_->WriteAt(dataEnd_, b.bytes.data(), b.bytes.size(), error_)) return false;
+    dataEnd_ += b.bytes.size();
+    layout_.blockValues.push_back(b.value);
+  }
+  if (piece.entry != 0) {
+    progress_.bytesDone += piece.plainBytes;
+    if (piece.last) ++progress_.entriesDone;
+    if (options_.onProgress) options_.onProgress(progress_);
+  }
+  return true;
+}
+
+bool CPsarcStream::WriteTables() {
+  const std::vector<uint8_t> tables = WritePsarcLayout(layout_);
+  return sink_->WriteAt(0, tables.data(), tables.size(), error_);
+}
+
+bool CPsarcStream::Write() {
+  const size_t entries = source_.Count() + 1;
+  layout_.entries.resize(entries);
+  for (size_t e = 1; e < entries; ++e) {
+    layout_.entries[e].size = SizeOf(e);
+    PsarcNameDigest(NameOf(e), layout_.entries[e].digest);
+  }
+  layout_.entries[0].size = names_.size();
+  dataEnd_ = tablesEnd_;
+  CPackPipeline pipeline(options_.jobs, PackWindow(options_.jobs),
+                         [this](CPackTask& t) { return Consume(static_cast<CPsarcPiece&>(t)); });
+  // Every entry has a piece, an empty one for an empty entry, so that each is given its
+  // place in the data in order.
+  for (size_t e = 0; e < entries; ++e) {
+    for (uint64_t at = 0; at == 0 || at < SizeOf(e); at += kPieceBytes) {
+      std::unique_ptr<CPsarcPiece> piece(new CPsarcPiece);
+      if (!ReadPiece(e, at, piece.get()) || !pipeline.Push(std::move(piece))) return false;
+    }
+  }
+  return pipeline.Finish() && WriteTables();
+}
+
+}  // namespace
+
+bool WritePsarc(CEntrySource& entries, const PsarcWriterOptions& options, CArchiveSink* sink,
+                std::string* error) {
+  CPsarcStream stream(entries, options, sink, error);
+  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+}
+
+bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
+                std::vector<uint8_t>* out, std::string* error) {
+  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
+    return WritePsarc(s, options, k, e);
+  };
+  return WriteInMemory(write, entries, out, error);
 }

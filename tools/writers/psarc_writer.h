@@ -1,7 +1,9 @@
-// Writes PSARC archives the way common packers lay them out: the manifest as entry 0 with
-// "\n"-separated names, 64 KiB blocks compressed with zlib where that makes them smaller
-// and stored otherwise, a block-size table of big-endian u16 values, 40-bit offsets and
-// sizes.
+// Writes PSARC archives. The layout: a 32-byte header; the table of contents, 30 bytes per
+// entry (a name digest, the first block's index, the plain size and the offset, 40 bits
+// each); the block-size table, one big-endian u16 per block; then every entry's blocks in
+// entry order. Entry 0 is the name list: the other entries' names joined by "\n". Each 64
+// KiB piece of an entry is one block, compressed with zlib where that makes it smaller and
+// stored otherwise.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +12,28 @@
 #include <vector>
 
 #include "tools/writers/archive_input.h"
+#include "tools/writers/archive_stream.h"
 
 struct PsarcWriterOptions {
   int level = 9;  // zlib level of the blocks (levels 7 to 9 give blocks beginning 0x78 0xDA)
+  // Threads compressing blocks; every number gives the same archive.
+  unsigned jobs = 1;
+  PackProgressFn onProgress;  // called after each piece written, when set
 };
 
-// Builds a whole archive from the entries, in their order, into out. False, with error
-// saying why, for input the format cannot hold (an entry of 2 GiB or more, a name holding
-// a line break or a zero byte).
+// What a PSARC archive holds: entries below 2 GiB (the reader walks sizes that fit 31
+// bits), names a listing gives back whole (255 bytes), 40-bit offsets.
+ArchiveLimits PsarcLimits();
+
+// Builds an archive from the entries, in their order, into sink: the tables are reserved,
+// the blocks written behind them as they are compressed, the tables filled in last. False,
+// with error saying why, for input the format cannot hold (checked before anything is
+// compressed), a read or write that fails, or memory that runs out; sink then holds a
+// partial archive, which the caller discards.
+bool WritePsarc(CEntrySource& entries, const PsarcWriterOptions& options, CArchiveSink* sink,
+                std::string* error);
+
+// The same archive, built in memory.
 bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
                 std::vector<uint8_t>* out, std::string* error);
 
@@ -55,8 +71,8 @@ struct PsarcLayout {
   std::vector<uint32_t> blockValues;  // each written big-endian in valueWidth bytes
   uint32_t valueWidth = 2;
   std::vector<uint8_t> data;
-  // The header's tocLength: by default, as common packers count it, the 32 header bytes,
-  // the entries and the block-size table.
+  // The header's tocLength: by default the 32 header bytes, the entries and the block-size
+  // table, which is where the blocks begin.
   std::optional<uint32_t> tocLength;
   std::optional<uint32_t> tocEntryCount;  // by default entries.size()
 };

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Times varel pack with --jobs 1 and --jobs 2 side by side on a mixed tree, and takes the
+peak memory of packing a larger one, natively and under Wine (scripts/pack-bench.sh builds
+the programs and runs this).
+
+Each round packs the tree once per job count, alternating which goes first; a figure is
+the median over the rounds and the ratio divides the two medians (time with 1 job over
+time with 2). Peak memory is the largest resident set of the varel process as Linux counts
+it (GNU time's %M); under Wine that is the Windows process with Wine's own libraries,
+whose share the `varel info` row shows. Prints Markdown tables."""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run(command, folder):
+    """Runs command in folder: (seconds, peak resident KiB, CPU seconds); fails loudly.
+    GNU time starts it: a process started straight from Python would count Python's own
+    resident set as part of its peak (the peak of the image it replaced)."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        start = time.perf_counter()
+        done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", report.name] + command,
+                              cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        seconds = time.perf_counter() - start
+        if done.returncode != 0:
+            sys.exit(f"pack_bench: {' '.join(command)} exited with {done.returncode}")
+        peak, user, system = report.read().split()[-3:]
+    return seconds, int(peak), float(user) + float(system)
+
+
+def make_tree(tool, folder, mebibytes):
+    if not os.path.isdir(folder):
+        subprocess.run([tool, folder, str(mebibytes)], check=True, stdout=subprocess.DEVNULL)
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(folder) for f in fs)
+
+
+def speed(programs, work, tree, tree_bytes, rounds):
+    print(f"\n#### varel pack, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print("| platform | format | 1 job, s | 2 jobs, s | ratio | 1 job, MB/s | 2 jobs, MB/s "
+          "| CPU s, 1 job / 2 jobs |")
+    print("|---|---|---|---|---|---|---|---|")
+    for platform, prefix in programs:
+        for fmt in ("psarc", "pkg"):
+            times = {1: [], 2: []}
+            cpu = {1: [], 2: []}
+            for r in range(rounds):
+                for jobs in ((1, 2) if r % 2 == 0 else (2, 1)):
+                    out = os.path.join(work, f"speed-{jobs}.{fmt}")
+                    seconds, _, used = run(prefix + ["pack", fmt, out, "--overwrite", "-q",
+                                                     "-j", str(jobs), "-C", tree, "."], work)
+                    times[jobs].append(seconds)
+                    cpu[jobs].append(used)
+            one, two = statistics.median(times[1]), statistics.median(times[2])
+            print(f"| {platform} | {fmt} | {one:.2f} | {two:.2f} | {one / two:.2f} "
+                  f"| {tree_bytes / 1e6 / one:.1f} | {tree_bytes / 1e6 / two:.1f} "
+                  f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
+
+
+def memory(programs, work, tree, tree_bytes):
+    print(f"\n#### Peak memory of varel pack, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print("| platform | what | jobs | peak resident, MiB |")
+    print("|---|---|---|---|")
+    for platform, prefix in programs:
+        _, base, _ = run(prefix + ["info"], work)
+        print(f"| {platform} | varel info (the process alone) | - | {base / 1024:.1f} |")
+        for fmt in ("psarc", "pkg"):
+            for jobs in (1, 2):
+                out = os.path.join(work, f"memory.{fmt}")
+                _, peak, _ = run(prefix + ["pack", fmt, out, "--overwrite", "-q", "-j", str(jobs),
+                                           "-C", tree, "."], work)
+                print(f"| {platform} | pack {fmt} | {jobs} | {peak / 1024:.1f} |")
+            os.remove(out)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tree-tool", required=True)
+    parser.add_argument("--native")
+    parser.add_argument("--windows")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--speed-mib", type=int, default=300)
+    parser.add_argument("--memory-mib", type=int, default=600)
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    work = os.path.abspath(args.work)
+    programs = []
+    if args.native:
+        programs.append(("linux32", [os.path.abspath(args.native)]))
+    if args.windows:
+        programs.append(("win32 (Wine)", ["wine", os.path.abspath(args.windows)]))
+    with open("/proc/loadavg") as f:
+        load = " ".join(f.read().split()[:3])
+    print(f"Machine: {os.cpu_count()} cores; load average before: {load}")
+    speed_tree = os.path.join(work, f"tree-{args.speed_mib}")
+    speed(programs, work, speed_tree, make_tree(args.tree_tool, speed_tree, args.speed_mib),
+          args.rounds)
+    memory_tree = os.path.join(work, f"tree-{args.memory_mib}")
+    memory(programs, work, memory_tree, make_tree(args.tree_tool, memory_tree, args.memory_mib))
+    with open("/proc/loadavg") as f:
+        print(f"\nLoad average after: {' '.join(f.read().split()[:3])}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

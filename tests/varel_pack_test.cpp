@@ -1,0 +1,187 @@
+// End to end: varel pack streaming its archive into a temporary file, on several threads,
+// under a memory ceiling, and leaving nothing behind when it fails or is interrupted.
+#include <string>
+#include <vector>
+
+#include "tests/varel_test_support.h"
+#include "tools/varel_host/interrupt_cleanup.h"
+#include "tools/writers/pkg_writer.h"
+#include "tools/writers/psarc_writer.h"
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+extern char** environ;
+#endif
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Files on the edges of blocks and of the pieces handed to threads (64 KiB), files of
+// several pieces and of nothing at all, and many small ones. Collected in this order by varel
+// (names sorted in each folder) and by the map.
+FileTree EdgeTree() {
+  FileTree t;
+  t["empty"] = Bytes();
+  t["exact"] = MadeBytes(65536, 1, true);
+  t["noise"] = MadeBytes(300000, 2, false);
+  t["pieces"] = MadeBytes(2 * 262144 + 1, 3, true);
+  for (int i = 0; i < 60; ++i) {
+    t["small/" + std::string(1, static_cast<char>('0' + i / 10)) +
+      static_cast<char>('0' + i % 10)] =
+        MadeBytes(static_cast<size_t>(i) * 37, static_cast<uint32_t>(i), i % 2 == 0);
+  }
+  t["zeros"] = Bytes(70000, 0);
+  return t;
+}
+
+std::vector<ArchiveInput> InputsOf(const FileTree& tree) {
+  std::vector<ArchiveInput> inputs;
+  for (const auto& f : tree) inputs.push_back({f.first, f.second});
+  return inputs;
+}
+
+TEST_F(VarelRun, PackGivesOneArchiveForEveryNumberOfJobs) {
+  const FileTree tree = EdgeTree();
+  WriteTree("src", tree);
+  for (const std::string format : {"psarc", "pkg"}) {
+    Bytes expected;
+    std::string error;
+    const bool built = format == "pkg"
+                           ? WritePkg(InputsOf(tree), PkgWriterOptions(), &expected, &error)
+                           : WritePsarc(InputsOf(tree), PsarcWriterOptions(), &expected, &error);
+    ASSERT_TRUE(built) << error;
+    for (const std::string jobs : {"1", "2", "3"}) {
+      const std::string out = "j" + jobs + "." + format;
+      const ProcessResult r = Varel({"pack", format, out, "-C", "src", "--jobs", jobs, "."});
+      ASSERT_EQ(r.exitCode, 0) << Describe(r);
+      EXPECT_TRUE(ReadFile(out) == expected) << format << " with " << jobs << " jobs";
+    }
+  }
+  EXPECT_EQ(Varel({"pack", "pkg", "x.pkg", "-j", "0", "src"}).exitCode, 2);
+  EXPECT_EQ(Varel({"pack", "pkg", "x.pkg", "--jobs=many", "src"}).exitCode, 2);
+}
+
+TEST_F(VarelRun, PackIntoAMissingFolderFailsBeforeReadingAnything) {
+  WriteFile("src/a.txt", BytesOf("a"));
+  for (const char* format : {"psarc", "pkg"}) {
+    const ProcessResult r = Varel({"pack", format, "missing/out.pkg", "src"});
+    EXPECT_EQ(r.exitCode, 1) << Describe(r);
+    EXPECT_TRUE(Contains(r.err, "the folder missing does not exist")) << r.err;
+    EXPECT_EQ(GetPathKind(At("missing")), PathKind::kMissing);
+  }
+  // A file in the way of the folder is no folder either.
+  WriteFile("file", BytesOf("x"));
+  const ProcessResult r = Varel({"pack", "pkg", "file/out.pkg", "src"});
+  EXPECT_EQ(r.exitCode, 1) << Describe(r);
+  EXPECT_TRUE(Contains(r.err, "the folder file does not exist")) << r.err;
+}
+
+// What an interrupt handler does, on the real file calls of each platform: a temporary
+// file still open for writing is removed (on Windows once its handle is closed), so that
+// the archive it would have become never appears.
+TEST_F(VarelRun, InterruptRemovesTheOpenTemporaryFile) {
+  COutputFile out;
+  std::string error;
+  ASSERT_TRUE(out.Open(work_.path(), "archive.psarc", &error)) << error;
+  const Bytes data = MadeBytes(100000, 4, false);
+  ASSERT_TRUE(out.WriteAt(0, data.data(), data.size(), &error)) << error;
+  RemoveWatchedFiles();
+  EXPECT_FALSE(out.Commit(false, &error));
+  out.Abandon();
+  std::vector<std::string> left;
+  ASSERT_TRUE(ListFolder(work_.path(), &left, &error)) << error;
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+
+// Runs varel under limits set by the shell: ulimit -v caps the address space (KiB), -f
+// the size of files written (blocks of 1 KiB).
+ProcessResult VarelLimited(const std::string& folder, const std::string& limits,
+                           const std::vector<std::string>& args) {
+  std::vector<std::string> shell = {"-c", limits + "; exec \"$0\" \"$@\"", VarelProgram()};
+  shell.insert(shell.end(), args.begin(), args.end());
+  return RunProcess("/bin/sh", shell, folder);
+}
+
+// 320 MiB of input (a sparse file: no disk, quick to read) through a process that may use
+// 128 MiB of address space, code, libraries and thread stacks included: a pack that held
+// its input or its archive in memory cannot run.
+TEST_F(VarelRun, PackStreamsUnderAMemoryCeiling) {
+  const uint64_t size = uint64_t{320} << 20;
+  std::string error;
+  ASSERT_TRUE(MakeSparseFile(At("big.bin"), size, &error)) << error;
+  WriteFile("text.txt", MadeBytes(1 << 20, 5, true));
+  for (const char* format : {"psarc", "pkg"}) {
+    const std::string out = std::string("big.") + format;
+    const ProcessResult r = VarelLimited(work_.path(), "ulimit -v 131072",
+                                         {"pack", format, out, "-j", "2", "big.bin", "text.txt"});
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    const ProcessResult listed = Varel({"list", "--json", out});
+    EXPECT_TRUE(Contains(listed.out, "\"name\": \"big.bin\", \"size\": 335544320")) << listed.out;
+  }
+}
+
+TEST_F(VarelRun, PackThatCannotWriteLeavesNothingBehind) {
+  WriteFile("noise.bin", MadeBytes(1 << 20, 6, false));
+  for (const char* format : {"psarc", "pkg"}) {
+    const ProcessResult r =
+        VarelLimited(work_.path(), "ulimit -f 64", {"pack", format, "out.a", "noise.bin"});
+    EXPECT_EQ(r.exitCode, 1) << Describe(r);
+    EXPECT_TRUE(Contains(r.err, "cannot write")) << r.err;
+    std::vector<std::string> left;
+    std::string error;
+    ASSERT_TRUE(ListFolder(work_.path(), &left, &error)) << error;
+    EXPECT_EQ(left, std::vector<std::string>{"noise.bin"});
+  }
+}
+
+// A real varel child stopped by SIGINT (Ctrl-C) or SIGTERM once its temporary file exists.
+TEST_F(VarelRun, InterruptedPackLeavesNothingBehind) {
+  std::string error;
+  ASSERT_TRUE(MakeSparseFile(At("big.bin"), uint64_t{1} << 30, &error)) << error;
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string program = VarelProgram();
+    const std::string folder = work_.path();
+    std::vector<std::string> args = {program, "pack", "psarc", "out.psarc", "big.bin"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Wait (at most 10 s) for the temporary file, then interrupt.
+    bool started = false;
+    for (int i = 0; i < 1000 && !started; ++i) {
+      std::vector<std::string> names;
+      ListFolder(folder, &names, &error);
+      started = names.size() > 1;
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(started);
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    std::vector<std::string> left;
+    ASSERT_TRUE(ListFolder(folder, &left, &error)) << error;
+    EXPECT_EQ(left, std::vector<std::string>{"big.bin"});
+  }
+}
+
+#endif
+
+}  // namespace

@@ -1,0 +1,52 @@
+// The watched temporary files, in fixed slots, so that a handler touches no lock and no heap:
+// it may run in the middle of anything (on Windows on a thread of its own, on Linux inside
+// whichever thread the signal stops). The handlers themselves: interrupt_cleanup_win32.cpp,
+// interrupt_cleanup_posix.cpp.
+#include "tools/varel_host/interrupt_cleanup.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "tools/varel_host/host_fs_platform.h"
+
+namespace {
+
+constexpr int kSlots = 16;
+constexpr size_t kPathBytes = 8192;  // 4096 UTF-16 units on Windows
+enum SlotState : int { kFree, kFilling, kArmed };
+
+struct Slot {
+  std::atomic<int> state{kFree};
+  alignas(wchar_t) unsigned char path[kPathBytes];  // as PrepareRemovalPath made it
+};
+Slot g_slots[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "a handler reads the states");
+
+std::once_flag g_installed;
+
+}  // namespace
+
+int WatchTemporaryFile(const std::string& path) {
+  std::call_once(g_installed, InstallInterruptHandlers);
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = kFree;
+    if (!g_slots[i].state.compare_exchange_strong(expected, kFilling)) continue;
+    if (!PrepareRemovalPath(path, g_slots[i].path, kPathBytes)) {
+      g_slots[i].state.store(kFree);
+      return -1;
+    }
+    g_slots[i].state.store(kArmed);
+    return i;
+  }
+  return -1;
+}
+
+void UnwatchTemporaryFile(int ticket) {
+  if (ticket >= 0 && ticket < kSlots) g_slots[ticket].state.store(kFree);
+}
+
+void RemoveWatchedFiles() {
+  for (Slot& slot : g_slots) {
+    if (slot.state.load() == kArmed) RemovePreparedPath(slot.path);
+  }
+}

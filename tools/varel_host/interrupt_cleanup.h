@@ -1,0 +1,17 @@
+// Temporary files that an interrupted run removes before it ends: on Ctrl-C, a hang-up of
+// the terminal or a termination request on Linux (SIGINT, SIGHUP, SIGTERM), and on Windows
+// Ctrl-C, Ctrl-Break, closing the console window, logging off or shutting down. The run
+// then ends as it would have without a handler (killed by the signal, or the system's
+// default handler). COutputFile watches every temporary file it creates.
+#pragma once
+
+#include <string>
+
+// Starts watching path (installing the handlers on first use). Returns a ticket for
+// Unwatch, or -1 when every slot is taken (the file is then left unwatched).
+int WatchTemporaryFile(const std::string& path);
+// Stops watching: the file was renamed into place or removed.
+void UnwatchTemporaryFile(int ticket);
+
+// What the handlers do, for a caller that ends the run itself: removes every watched file.
+void RemoveWatchedFiles();

@@ -1,0 +1,30 @@
+// Signals on Linux: SIGINT (Ctrl-C), SIGHUP (the terminal went away) and SIGTERM remove the
+// watched files, then end the process as the signal would have.
+#include <csignal>
+
+#include "tools/varel_host/host_fs_platform.h"
+#include "tools/varel_host/interrupt_cleanup.h"
+
+namespace {
+
+void OnSignal(int signal) {
+  RemoveWatchedFiles();
+  // The handler was reset to the default action on entry: the signal, blocked while the
+  // handler runs, ends the process once it returns, with the status the caller expects.
+  raise(signal);
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  for (int signal : {SIGINT, SIGHUP, SIGTERM}) {
+    struct sigaction old;
+    // A signal ignored when varel started (nohup, a background job) stays ignored.
+    if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(signal, &action, nullptr);
+  }
+}

@@ -1,0 +1,101 @@
+#include "tools/writers/pack_pool.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "tools/writers/archive_stream.h"
+
+namespace {
+
+void RunCaught(CPackTask* task) {
+  try {
+    task->Run();
+  } catch (...) {
+    task->failed = true;
+  }
+}
+
+}  // namespace
+
+CPackPipeline::CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume)
+    : consume_(std::move(consume)), window_(std::max<size_t>(window, 1)) {
+  if (jobs <= 1) return;
+  try {
+    for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for (none at all: every task runs when pushed).
+  }
+}
+
+CPackPipeline::~CPackPipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+    waiting_.clear();  // tasks not started are never run
+  }
+  queued_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void CPackPipeline::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    queued_.wait(lock, [this] { return ending_ || !waiting_.empty(); });
+    if (ending_) return;
+    Slot* slot = waiting_.front();
+    waiting_.pop_front();
+    lock.unlock();
+    RunCaught(slot->task.get());
+    lock.lock();
+    slot->done = true;
+    ran_.notify_all();
+  }
+}
+
+bool CPackPipeline::ConsumeOldest() {
+  std::unique_ptr<CPackTask> task;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ran_.wait(lock, [this] { return inFlight_.front().done; });
+    task = std::move(inFlight_.front().task);
+    inFlight_.pop_front();
+  }
+  if (!consume_(*task)) stopped_ = true;
+  return !stopped_;
+}
+
+bool CPackPipeline::Push(std::unique_ptr<CPackTask> task) {
+  while (!stopped_ && inFlight_.size() >= window_) ConsumeOldest();
+  if (stopped_) return false;
+  if (threads_.empty()) {
+    RunCaught(task.get());
+    if (!consume_(*task)) stopped_ = true;
+    return !stopped_;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inFlight_.push_back(Slot());
+    inFlight_.back().task = std::move(task);
+    waiting_.push_back(&inFlight_.back());
+  }
+  queued_.notify_one();
+  return true;
+}
+
+bool CPackPipeline::Finish() {
+  while (!stopped_ && !inFlight_.empty()) ConsumeOldest();
+  return !stopped_;
+}
+
+unsigned DefaultPackJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::min(std::max(cores, 1u), kMaxPackJobs);
+}
+
+size_t PackWindow(unsigned jobs) {
+  // Enough tasks waiting to keep every thread busy while the packing thread reads, counts
+  // or writes for a while (up to eight per thread, 48 in all), and never fewer than one
+  // running on every thread and two waiting.
+  jobs = std::max(jobs, 1u);
+  return std::max<size_t>(size_t{jobs} + 2, std::min<size_t>(size_t{jobs} * 8, 48));
+}

@@ -1,0 +1,63 @@
+// Compression work shared out over threads, and taken back in the order it was handed in:
+// what a writer writes depends only on that order, never on which thread finished first.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One piece of work: made and consumed on the packing thread, run on any thread.
+class CPackTask {
+ public:
+  virtual ~CPackTask() = default;
+  virtual void Run() = 0;
+  bool failed = false;  // Run threw (memory ran out); the pool catches it
+};
+
+// Runs tasks on `jobs` threads. With one job no thread is started: each task runs on the
+// packing thread when it is pushed. At most `window` tasks are pushed and not yet consumed,
+// which bounds the memory in flight.
+class CPackPipeline {
+ public:
+  // consume gets each task once it has run, in push order; it returns false to stop.
+  typedef std::function<bool(CPackTask& task)> ConsumeFn;
+  CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume);
+  ~CPackPipeline();
+  CPackPipeline(const CPackPipeline&) = delete;
+  CPackPipeline& operator=(const CPackPipeline&) = delete;
+
+  // Hands task in, first consuming the oldest tasks while the window is full. False once a
+  // consume has returned false; nothing is consumed after that.
+  bool Push(std::unique_ptr<CPackTask> task);
+  // Consumes every task still in flight. False as Push.
+  bool Finish();
+
+ private:
+  struct Slot {
+    std::unique_ptr<CPackTask> task;
+    bool done = false;
+  };
+  bool ConsumeOldest();
+  void Work();
+
+  ConsumeFn consume_;
+  size_t window_;
+  bool stopped_ = false;  // a consume returned false
+  std::mutex mutex_;
+  std::condition_variable queued_;  // a task is waiting, or the threads are to end
+  std::condition_variable ran_;     // a task has run
+  std::deque<Slot> inFlight_;       // pushed and not consumed, oldest first
+  std::deque<Slot*> waiting_;       // pushed and not started
+  bool ending_ = false;
+  std::vector<std::thread> threads_;
+};
+
+// The threads a pack would use by default: one per core, at most kMaxPackJobs.
+unsigned DefaultPackJobs();
+// The window for `jobs` threads: enough tasks in flight to keep every thread busy.
+size_t PackWindow(unsigned jobs);
