@@ -434,6 +434,21 @@ def write_targets(rep, notes):
         rep.add()
 
 
+# Sections of the report that other measurements write (varel's packing and extracting
+# figures) stand below this line; a new report keeps them as they are.
+KEEP_MARKER = ("<!-- scripts/bench.sh writes everything above this line and keeps everything "
+               "below it. -->")
+
+
+def kept_sections(path):
+    if not os.path.exists(path):
+        return ""
+    with open(path) as f:
+        text = f.read()
+    at = text.find(KEEP_MARKER)
+    return "" if at < 0 else text[at + len(KEEP_MARKER):].lstrip("\n")
+
+
 def main():
     ap = argparse.ArgumentParser()
     for name in ["--gbench", "--wine", "--native-harness", "--peak", "--facts", "--plot-data",
@@ -471,8 +486,11 @@ def main():
     rep.lines = rep.lines[:body_start]
     write_targets(rep, facts.get("notes_file"))
     rep.lines.extend(body)
+    kept = kept_sections(args.out)
     with open(args.out, "w") as f:
         f.write("\n".join(rep.lines).rstrip() + "\n")
+        if kept:
+            f.write("\n" + KEEP_MARKER + "\n\n" + kept)
 
     plot_cases = wine[0] if wine else (gb[0] if gb else None)
     if plot_cases and args.plot_data and args.plot_script:
