@@ -41,10 +41,10 @@ Bytes Noise(size_t n, uint32_t seed) {
   return b;
 }
 
-Bytes Compressed(const Bytes& plain) {
+Bytes Compressed(const Bytes& plain, int level = 9) {
   uLongf n = compressBound(static_cast<uLong>(plain.size()));
   Bytes out(n);
-  compress2(out.data(), &n, plain.data(), static_cast<uLong>(plain.size()), 9);
+  compress2(out.data(), &n, plain.data(), static_cast<uLong>(plain.size()), level);
   out.resize(n);
   return out;
 }
@@ -206,6 +206,11 @@ bool BlockSeeds() {
   ok = Save("psarc_blocks", "stored-zlib-stream",
             BlockSeed(static_cast<uint32_t>(storedStream.size()), 0,
                       {static_cast<uint16_t>(storedStream.size())}, storedStream)) &&
+       ok;
+  const Bytes stored9c = Compressed(Noise(300, 5), 6);  // header 0x78 0x9C
+  ok = Save("psarc_blocks", "stored-zlib-stream-789c",
+            BlockSeed(static_cast<uint32_t>(stored9c.size()), 0,
+                      {static_cast<uint16_t>(stored9c.size())}, stored9c)) &&
        ok;
   const Bytes da07 = {0x78, 0xDA, 0x07, 0x11, 0x22, 0x33, 0x44, 0x55};
   ok = Save("psarc_blocks", "plain-78da07", BlockSeed(8, 0, {8}, da07)) && ok;
