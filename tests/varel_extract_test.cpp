@@ -1,9 +1,21 @@
-// End to end: varel extract decoding on several threads while it writes in archive order.
+// End to end: varel extract decoding on several threads while it writes in archive order,
+// and leaving nothing behind when it is interrupted.
 #include <string>
 #include <vector>
 
 #include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+extern char** environ;
+#endif
 
 namespace {
 
@@ -79,5 +91,87 @@ TEST_F(VarelRun, ExtractIsTheSameForEveryNumberOfJobs) {
   EXPECT_EQ(r.exitCode, 2) << Describe(r);
   EXPECT_NE(r.err.find("--jobs takes a number from 1 to"), std::string::npos) << r.err;
 }
+
+#if !defined(_WIN32)
+
+// A PKG of `count` stored entries of `size` zero bytes each, written as a sparse file: no
+// disk, quick to read, and every entry takes a while to write out.
+void WriteSparsePkg(const std::string& path, uint32_t count, uint32_t size) {
+  CByteWriter w;
+  w.Le32(0);      // reserved
+  w.Le32(count);  // entryCount
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string name = "part" + std::to_string(i);
+    w.Text(name);
+    w.Zeros(64 - name.size());          // name
+    w.Le32(size);                       // size
+    w.Le32(size);                       // packedSize
+    w.Le32(8 + 80 * count + i * size);  // offset
+    w.Le32(0);                          // stored
+  }
+  std::string error;
+  ASSERT_TRUE(MakeSparseFile(path, 8 + 80 * uint64_t{count} + uint64_t{count} * size, &error))
+      << error;
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(pwrite(fd, w.bytes().data(), w.bytes().size(), 0),
+            static_cast<ssize_t>(w.bytes().size()));
+  close(fd);
+}
+
+// A real varel child stopped by SIGINT (Ctrl-C) or SIGTERM while it writes a file: the
+// temporary file goes, the files written before it stay whole, and nothing else is left.
+TEST_F(VarelRun, InterruptedExtractLeavesNothingBehind) {
+  constexpr uint32_t kPartSize = 64u << 20;
+  WriteSparsePkg(At("big.pkg"), 8, kPartSize);
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const std::string program = VarelProgram();
+    const std::string out = At("out");
+    std::vector<std::string> args = {program, "extract", "big.pkg", "-o", "out"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, work_.path().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Wait (at most 20 s) for a temporary file in the output folder, then interrupt.
+    const auto temporary = [&out] {
+      std::vector<std::string> names;
+      std::string error;
+      ListFolder(out, &names, &error);
+      for (const std::string& n : names) {
+        if (n.compare(0, 7, ".varel-") == 0) return true;
+      }
+      return false;
+    };
+    bool started = false;
+    for (int i = 0; i < 20000 && !started; ++i) {
+      started = temporary();
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(started);
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_FALSE(temporary());
+    std::vector<std::string> left;
+    std::string error;
+    ASSERT_TRUE(ListFolder(out, &left, &error)) << error;
+    EXPECT_LT(left.size(), 8u) << "interrupted before the end";
+    for (const std::string& name : left) {
+      uint64_t size = 0;
+      EXPECT_TRUE(GetFileSize(JoinPath(out, name), &size, &error) && size == kPartSize) << name;
+    }
+    RemoveTree(out);
+  }
+}
+
+#endif
 
 }  // namespace
