@@ -74,20 +74,19 @@ std::vector<DamageCase> DamageCases() {
   const Bytes& pkg = TwentyPkg();
   const uint64_t psarcInEntry = PsarcOffset(psarc, 4) + 500;
   const uint64_t pkgInEntry = PkgOffset(pkg, 18) + 50;
-  const std::string psarcCut =
-      " (the archive is cut at " + std::to_string(psarcInEntry) + " bytes)";
-  const std::string pkgCut = " (the archive is cut at " + std::to_string(pkgInEntry) + " bytes)";
+  const std::string psarcCut = " (the file ends at " + std::to_string(psarcInEntry) + " bytes)";
+  const std::string pkgCut = " (the file ends at " + std::to_string(pkgInEntry) + " bytes)";
   return {
       {"psarc cut at its header",
        Cut(psarc, 32),
-       {"entries 0-6: record past the end of the file (the archive is cut at 32 bytes)"},
+       {"entries 0-6: record past the end of the file (the file ends at 32 bytes)"},
        {},
        0},
       // Records 0-2 whole (to byte 122), record 3 cut; every entry's bytes lie further on.
       {"psarc cut inside its table",
        Cut(psarc, 32 + 30 * 3 + 10),
-       {"entries 0-2: stored bytes past the end of the file (the archive is cut at 132 bytes)",
-        "entries 3-6: record past the end of the file (the archive is cut at 132 bytes)"},
+       {"entries 0-2: stored bytes past the end of the file (the file ends at 132 bytes)",
+        "entries 3-6: record past the end of the file (the file ends at 132 bytes)"},
        {},
        3},
       {"psarc cut inside an entry",
@@ -100,8 +99,8 @@ std::vector<DamageCase> DamageCases() {
       // Records 0-5 end at byte 488; record 6 is cut.
       {"pkg cut inside its directory",
        Cut(pkg, 500),
-       {"entries 0-5: stored bytes past the end of the file (the archive is cut at 500 bytes)",
-        "entries 6-19: record past the end of the file (the archive is cut at 500 bytes)"},
+       {"entries 0-5: stored bytes past the end of the file (the file ends at 500 bytes)",
+        "entries 6-19: record past the end of the file (the file ends at 500 bytes)"},
        {},
        6},
       {"pkg cut inside an entry",
@@ -153,8 +152,8 @@ TEST_F(VarelRun, CatOfADamagedEntryFails) {
   };
   const Case cases[] = {
       {"a0.bin",
-       "cut.pkg: entry 0 (a0.bin): stored bytes past the end of the file (the archive "
-       "is cut at 500 bytes)"},
+       "cut.pkg: entry 0 (a0.bin): stored bytes past the end of the file (the file ends at "
+       "500 bytes)"},
       {"#12", "cut.pkg: entry 12 (): record past the end of the file"},
   };
   for (const Case& c : cases) {

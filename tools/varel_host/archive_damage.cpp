@@ -31,7 +31,7 @@ constexpr size_t kNameBytes = sizeof(ArchiveEntry::name) - 1;
 constexpr size_t kCutSlack = 1;
 
 std::string CutAt(uint64_t fileSize) {
-  return " (the archive is cut at " + std::to_string(fileSize) + " bytes)";
+  return " (the file ends at " + std::to_string(fileSize) + " bytes)";
 }
 
 // The header's four-byte compression name as text: as it stands when it is letters and

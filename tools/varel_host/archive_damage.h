@@ -30,7 +30,7 @@ inline bool RecordLost(EntryDamage d) {
 }
 
 // Why, as a phrase that follows "entry 7: " as well as "entries 7-299: ", such as "stored
-// bytes past the end of the file (the archive is cut at 500 bytes)".
+// bytes past the end of the file (the file ends at 500 bytes)".
 std::string DamageReason(EntryDamage d, uint64_t fileSize);
 
 // The damage of each record of a listing (type as the plug-in detected it; header as the
