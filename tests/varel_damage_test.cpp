@@ -240,4 +240,19 @@ TEST_F(VarelRun, NamesCutToTheFieldAreReportedOnce) {
   EXPECT_EQ(Lines(r.err), "");
 }
 
+// Under a double-byte code page (the cp932 run) the listing never splits a character, so a
+// name whose 255th byte starts one is cut to 254 bytes; under 1252 to 255. Either way the
+// cut is found and reported.
+TEST_F(VarelRun, NameCutShortOfTheFieldIsReportedCp932) {
+  // 254 single bytes, then a double-byte character in 932 (two characters in 1252).
+  const std::string name = std::string(254, 'a') + "\x82\xa0" + "tail";
+  PsarcLayout layout = LayoutWithManifest(name + "\n" + std::string(254, 'b'));
+  for (int i = 0; i < 2; ++i) AppendPsarcEntry(&layout, 1, {PlainBlock(BytesOf("x"))});
+  WriteFile("dbcs.psarc", WritePsarcLayout(layout));
+  const ProcessResult r = Varel({"list", "dbcs.psarc"});
+  EXPECT_EQ(r.exitCode, 0) << Describe(r);
+  EXPECT_EQ(Lines(r.err),
+            "varel list: dbcs.psarc: 1 name was cut to the 255 bytes a listing holds (entry 1)\n");
+}
+
 }  // namespace
