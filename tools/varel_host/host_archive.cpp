@@ -120,7 +120,6 @@ bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
 
 void CHostArchive::Read(size_t i, CEntryPiece* piece) {
   piece->plugin_ = plugin_;
-  piece->index_ = i;
   piece->read_ = true;
   piece->record_ = entries_.at(i);
   piece->where_ =

@@ -15,8 +15,6 @@
 #include "tools/varel_host/host_file.h"
 #include "tools/varel_host/plugin_loader.h"
 
-class CHostArchive;
-
 // One entry on its way out, in three steps, so that the plug-in's work can run on a thread
 // of its own: Read (the stored bytes, through the archive's file: one thread at a time),
 // Decode (TZK_GetFile on the piece's own copies of the record and the stored bytes: any
@@ -30,11 +28,12 @@ class CEntryPiece {
   CEntryPiece(const CEntryPiece&) = delete;
   CEntryPiece& operator=(const CEntryPiece&) = delete;
 
-  size_t index() const { return index_; }
+  // True once CHostArchive::Read has filled it (successfully or not).
   bool read() const { return read_; }
   // What the piece holds at most, for the budget of a pipeline.
   static uint64_t Cost(const ArchiveEntry& entry) { return entry.packedSize + entry.size; }
 
+  // The plug-in's call; its stored bytes are released after it.
   void Decode();
   typedef std::function<bool(const uint8_t* data, size_t n, std::string* error)> Sink;
   // Hands the contents to sink straight from the locked block; a false from sink (which
@@ -46,7 +45,6 @@ class CEntryPiece {
   bool Fail(const std::string& why);
 
   PluginExports plugin_;
-  size_t index_ = 0;
   bool read_ = false;
   ArchiveEntry record_ = {};
   std::vector<uint8_t> stored_;
