@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Times varel pack with --jobs 1 and --jobs 2 side by side on a mixed tree, and takes the
-peak memory of packing a larger one, natively and under Wine (scripts/pack-bench.sh builds
-the programs and runs this).
+"""Times varel pack, and varel extract of the archives it made, with --jobs 1 and --jobs 2
+side by side on a mixed tree, and takes the peak memory of packing and extracting a larger
+one, natively and under Wine (scripts/pack-bench.sh builds the programs and runs this).
 
-Each round packs the tree once per job count, alternating which goes first; a figure is
-the median over the rounds and the ratio divides the two medians (time with 1 job over
-time with 2). Peak memory is the largest resident set of the varel process as Linux counts
-it (GNU time's %M); under Wine that is the Windows process with Wine's own libraries,
-whose share the `varel info` row shows. Prints Markdown tables."""
+Each round packs the tree (or extracts its archive into an empty folder) once per job
+count, alternating which goes first; a figure is the median over the rounds and the ratio
+divides the two medians (time with 1 job over time with 2). Peak memory is the largest
+resident set of the varel process as Linux counts it (GNU time's %M); under Wine that is
+the Windows process with Wine's own libraries, whose share the `varel info` row shows.
+Prints Markdown tables."""
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -60,8 +62,42 @@ def speed(programs, work, tree, tree_bytes, rounds):
                   f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
 
 
+def extract_speed(programs, work, tree, tree_bytes, rounds):
+    """Extraction of the tree's archives, each packed once beforehand by the first program
+    (an archive is the same for every platform and job count)."""
+    print(f"\n#### varel extract, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print("| platform | format | 1 job, s | 2 jobs, s | ratio | 1 job, MB/s | 2 jobs, MB/s "
+          "| CPU s, 1 job / 2 jobs |")
+    print("|---|---|---|---|---|---|---|---|")
+    archives = {}
+    for fmt in ("psarc", "pkg"):
+        archives[fmt] = os.path.join(work, f"extract-source.{fmt}")
+        run(programs[0][1] + ["pack", fmt, archives[fmt], "--overwrite", "-q", "-C", tree, "."],
+            work)
+    for platform, prefix in programs:
+        for fmt in ("psarc", "pkg"):
+            times = {1: [], 2: []}
+            cpu = {1: [], 2: []}
+            for r in range(rounds):
+                for jobs in ((1, 2) if r % 2 == 0 else (2, 1)):
+                    out = os.path.join(work, f"extracted-{jobs}")
+                    shutil.rmtree(out, ignore_errors=True)
+                    seconds, _, used = run(prefix + ["extract", archives[fmt], "-o", out, "-q",
+                                                     "-j", str(jobs)], work)
+                    times[jobs].append(seconds)
+                    cpu[jobs].append(used)
+                    shutil.rmtree(out, ignore_errors=True)
+            one, two = statistics.median(times[1]), statistics.median(times[2])
+            print(f"| {platform} | {fmt} | {one:.2f} | {two:.2f} | {one / two:.2f} "
+                  f"| {tree_bytes / 1e6 / one:.1f} | {tree_bytes / 1e6 / two:.1f} "
+                  f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
+    for path in archives.values():
+        os.remove(path)
+
+
 def memory(programs, work, tree, tree_bytes):
-    print(f"\n#### Peak memory of varel pack, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print(f"\n#### Peak memory of varel pack and extract, {tree_bytes / 2**20:.0f} MiB mixed "
+          "tree\n")
     print("| platform | what | jobs | peak resident, MiB |")
     print("|---|---|---|---|")
     for platform, prefix in programs:
@@ -73,6 +109,14 @@ def memory(programs, work, tree, tree_bytes):
                 _, peak, _ = run(prefix + ["pack", fmt, out, "--overwrite", "-q", "-j", str(jobs),
                                            "-C", tree, "."], work)
                 print(f"| {platform} | pack {fmt} | {jobs} | {peak / 1024:.1f} |")
+            # Extraction holds a few entries per thread (files of up to 16 MiB here).
+            for jobs in (1, 2):
+                folder = os.path.join(work, "memory-extracted")
+                shutil.rmtree(folder, ignore_errors=True)
+                _, peak, _ = run(prefix + ["extract", out, "-o", folder, "-q", "-j", str(jobs)],
+                                 work)
+                shutil.rmtree(folder, ignore_errors=True)
+                print(f"| {platform} | extract {fmt} | {jobs} | {peak / 1024:.1f} |")
             os.remove(out)
 
 
@@ -97,8 +141,9 @@ def main():
         load = " ".join(f.read().split()[:3])
     print(f"Machine: {os.cpu_count()} cores; load average before: {load}")
     speed_tree = os.path.join(work, f"tree-{args.speed_mib}")
-    speed(programs, work, speed_tree, make_tree(args.tree_tool, speed_tree, args.speed_mib),
-          args.rounds)
+    speed_bytes = make_tree(args.tree_tool, speed_tree, args.speed_mib)
+    speed(programs, work, speed_tree, speed_bytes, args.rounds)
+    extract_speed(programs, work, speed_tree, speed_bytes, args.rounds)
     memory_tree = os.path.join(work, f"tree-{args.memory_mib}")
     memory(programs, work, memory_tree, make_tree(args.tree_tool, memory_tree, args.memory_mib))
     with open("/proc/loadavg") as f:

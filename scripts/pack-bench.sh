@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Times varel pack with --jobs 1 and --jobs 2 side by side on a 300 MiB mixed tree, and takes
-# the peak memory of packing 600 MiB, natively (32-bit Linux) and under Wine. Prints Markdown
-# tables (bench/pack_bench.py says how each figure is taken). Slow (about ten minutes) and
-# sensitive to other load: run it on a quiet machine. The test suite never runs it.
+# Times varel pack, and varel extract of its archives, with --jobs 1 and --jobs 2 side by side
+# on a 300 MiB mixed tree, and takes the peak memory of packing and extracting 600 MiB,
+# natively (32-bit Linux) and under Wine. Prints Markdown tables (bench/pack_bench.py says
+# how each figure is taken). Slow (about a quarter of an hour) and sensitive to other load:
+# run it on a quiet machine. The test suite never runs it.
 #
 #   scripts/pack-bench.sh [--rounds N] [--speed-mib N] [--memory-mib N]
 #

@@ -2,6 +2,7 @@
 // takes it back in order, and what a writer does when its sink or its source fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -60,6 +61,47 @@ TEST(PackPipeline, ConsumesInPushOrderWithinTheWindow) {
     for (int i = 0; i < 60; ++i) EXPECT_EQ(order[i], i) << jobs << " jobs";
     EXPECT_LE(mostInFlight, 5u);
     EXPECT_LE(mostRunning, static_cast<int>(jobs));
+  }
+}
+
+// Tasks of uneven cost: what is in flight stays within the budget, and a task costlier than
+// the whole budget is in flight alone.
+TEST(PackPipeline, CostsInFlightStayWithinTheBudget) {
+  const uint64_t costs[] = {30, 30, 30, 10, 250, 5, 5, 100, 0, 60, 60, 1};
+  const uint64_t budget = 100;
+  for (unsigned jobs : {1u, 2u, 3u}) {
+    std::atomic<int> running{0};
+    int mostRunning = 0;
+    std::vector<int> order;
+    std::vector<uint64_t> inFlight;  // costs pushed and not consumed, oldest first
+    uint64_t mostOverBudget = 0;
+    size_t aloneViolations = 0;
+    CPackPipeline pipeline(
+        jobs, 8,
+        [&](CPackTask& t) {
+          order.push_back(static_cast<CNumberTask&>(t).number());
+          inFlight.erase(inFlight.begin());
+          return true;
+        },
+        budget);
+    for (int i = 0; i < 12; ++i) {
+      ASSERT_TRUE(pipeline.MakeRoom(costs[i]));
+      // Room made: this task fits beside what is left, or nothing is left.
+      uint64_t sum = costs[i];
+      for (uint64_t c : inFlight) sum += c;
+      if (sum > budget) {
+        mostOverBudget = std::max(mostOverBudget, sum);
+        if (!inFlight.empty()) ++aloneViolations;
+      }
+      inFlight.push_back(costs[i]);
+      ASSERT_TRUE(pipeline.Push(
+          std::unique_ptr<CPackTask>(new CNumberTask(i, &running, &mostRunning)), costs[i]));
+    }
+    ASSERT_TRUE(pipeline.Finish());
+    ASSERT_EQ(order.size(), 12u);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(order[i], i) << jobs << " jobs";
+    EXPECT_EQ(aloneViolations, 0u) << jobs << " jobs";
+    EXPECT_EQ(mostOverBudget, 250u) << "only the task over budget on its own";
   }
 }
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""varel.exe pack under Wine, watched from the Linux side, where the Windows process is one
-Linux process: its peak resident memory (Wine's own libraries included) while it packs
-400 MiB stays under 64 MiB, so a pack that held its input or its archive in memory fails;
-and a SIGINT, which Wine delivers to the program as the console's Ctrl-C event, leaves
-nothing behind mid-pack. (Wine cannot raise a console Ctrl-C for a child from inside a
-Windows test program: there is no console there.)
+"""varel.exe pack and extract under Wine, watched from the Linux side, where the Windows
+process is one Linux process: its peak resident memory (Wine's own libraries included)
+while it packs 400 MiB stays under 64 MiB, so a pack that held its input or its archive in
+memory fails; and a SIGINT, which Wine delivers to the program as the console's Ctrl-C
+event, leaves nothing behind mid-pack, nor mid-extract (the files written before it stay
+whole). (Wine cannot raise a console Ctrl-C for a child from inside a Windows test program:
+there is no console there.)
 
 Usage: wine_pack_test.py VAREL_EXE"""
 import os
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -28,17 +30,39 @@ def run(command, folder):
         return done.returncode, int(report.read().split()[-1])
 
 
-def interrupted(command, folder):
-    """Starts command, sends SIGINT once its temporary file exists; returns what is left."""
+def temporary_files(folder):
+    try:
+        return [n for n in os.listdir(folder) if n.startswith(".varel-")]
+    except FileNotFoundError:
+        return []
+
+
+def interrupted(command, folder, watched=None):
+    """Starts command in folder, sends SIGINT once a temporary file exists in watched (by
+    default folder itself); returns whether one was seen and what is left in watched."""
+    watched = watched or folder
     child = subprocess.Popen(command, cwd=folder, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.time() + 60
-    while time.time() < deadline and not any(n.startswith(".varel-") for n in os.listdir(folder)):
-        time.sleep(0.01)
-    started = any(n.startswith(".varel-") for n in os.listdir(folder))
+    while time.time() < deadline and not temporary_files(watched):
+        time.sleep(0.001)
+    started = bool(temporary_files(watched))
     child.send_signal(signal.SIGINT)
     child.wait()
-    return started, sorted(os.listdir(folder))
+    return started, sorted(os.listdir(watched)) if os.path.isdir(watched) else []
+
+
+def write_sparse_pkg(path, count, size):
+    """A PKG of count stored entries of size zero bytes each, as a sparse file: no disk,
+    quick to read, and every entry takes a while to write out."""
+    with open(path, "wb") as f:
+        f.write(struct.pack("<II", 0, count))  # reserved, entryCount
+        for i in range(count):
+            name = f"part{i}".encode()
+            offset = 8 + 80 * count + i * size
+            # name (64 bytes, zero-padded), size, packedSize, offset, compressed: stored
+            f.write(name.ljust(64, b"\0") + struct.pack("<IIII", size, size, offset, 0))
+        f.truncate(8 + 80 * count + count * size)
 
 
 def main():
@@ -62,6 +86,15 @@ def main():
         print(f"interrupt: temporary file seen {started}, left {left}")
         if not started or left != ["big.bin"]:
             failures.append(f"interrupted pack left {left}")
+        part = 64 << 20
+        write_sparse_pkg(os.path.join(folder, "parts.pkg"), 8, part)
+        out = os.path.join(folder, "out")
+        started, left = interrupted(["wine", varel, "extract", "parts.pkg", "-o", "out"], folder,
+                                    out)
+        sizes = {n: os.path.getsize(os.path.join(out, n)) for n in left}
+        print(f"interrupted extract: temporary file seen {started}, left {sizes}")
+        if not started or len(left) >= 8 or any(s != part for s in sizes.values()):
+            failures.append(f"interrupted extract left {sizes}")
     for f in failures:
         print("FAILED: " + f)
     return 1 if failures else 0

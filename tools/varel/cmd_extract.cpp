@@ -1,6 +1,8 @@
 // varel extract and varel cat: entries out of an archive, into files or onto stdout.
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,28 +13,33 @@
 #endif
 
 #include "tools/varel/commands.h"
+#include "tools/varel/damage_report.h"
 #include "tools/varel/report.h"
 #include "tools/varel_host/console.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/host_fs.h"
 #include "tools/varel_host/progress.h"
 #include "tools/varel_host/unicode_text.h"
+#include "tools/writers/pack_pool.h"
 
 namespace {
 
 const char kExtractUsage[] =
     "usage: varel extract ARCHIVE [-o DIR] [PATTERN...] [--overwrite|--skip-existing]\n"
-    "                     [--quiet] [--verbose] [--ignore-case|--case-sensitive]\n"
+    "                     [-j N] [--quiet] [--verbose] [--ignore-case|--case-sensitive]\n"
     "\n"
     "Writes the entries of ARCHIVE (those matching a PATTERN, when given: shell-style globs\n"
     "as in 'varel list') under DIR, by default a folder named after the archive. '/' and '\\'\n"
     "in names make folders. Names that would leave DIR (absolute, drive letters, '..') or\n"
     "hold control characters are made safe, and stderr says how. Entries that share a name\n"
-    "are all kept, the later ones with a suffix (a~2.txt).\n"
+    "are all kept, the later ones with a suffix (a~2.txt). Entries the archive's file cannot\n"
+    "hold (it was cut short) are reported and not written, and the run exits with 1.\n"
     "\n"
     "  -o, --output DIR   the folder to write to (made when missing)\n"
     "  --overwrite        replace existing files (of entries sharing a name, the last wins)\n"
     "  --skip-existing    leave existing files alone (of entries sharing a name, the first)\n"
+    "  -j, --jobs N       decode on N threads (default: one per core); files, names and\n"
+    "                     messages are the same for every N\n"
     "  -q, --quiet        no progress line and no summary (notes and errors stay)\n"
     "  -v, --verbose      print each file written\n";
 
@@ -53,6 +60,7 @@ struct ExtractRequest {
   bool quiet = false;
   bool verbose = false;
   bool ignoreCase = false;
+  unsigned jobs = 1;
 };
 
 // The folder an archive extracts to by default: its file name without the extension, in
@@ -73,12 +81,14 @@ bool ParseExtract(const std::vector<std::string>& args, ExtractRequest* request)
                  {{"-o", "--output", true},
                   {nullptr, "--overwrite", false},
                   {nullptr, "--skip-existing", false},
+                  kJobsOption,
                   {"-q", "--quiet", false},
                   {"-v", "--verbose", false},
                   kIgnoreCaseOption,
                   kCaseSensitiveOption},
                  &parsed) ||
-      !ParseIgnoreCase("extract", parsed, &request->ignoreCase)) {
+      !ParseIgnoreCase("extract", parsed, &request->ignoreCase) ||
+      !ParseJobs("extract", parsed, &request->jobs)) {
     return false;
   }
   if (parsed.positional.empty()) {
@@ -189,28 +199,43 @@ bool MakeParents(const std::string& root, const PlannedFile& f, std::string* fol
 
 enum class Outcome { kWritten, kSkipped, kFailed, kStop };
 
-// What stands at target decides: write, skip, or refuse (saying why).
-Outcome CheckTarget(const std::string& target, size_t index, ExistingPolicy policy) {
+// What what stands at target means: write, skip, or refuse.
+Outcome TargetOutcome(const std::string& target, ExistingPolicy policy) {
   const PathKind existing = GetPathKind(target);
   if (existing == PathKind::kMissing && !IsSymbolicLink(target)) return Outcome::kWritten;
-  if (existing == PathKind::kFolder || existing == PathKind::kOther) {
-    Report("extract", target + Format(": exists and is not a file; entry %zu not written", index));
-    return Outcome::kFailed;
-  }
-  if (policy == ExistingPolicy::kSkip) {
-    Report("extract", target + ": exists; skipped");
-    return Outcome::kSkipped;
-  }
-  if (policy == ExistingPolicy::kRefuse) {
-    Report("extract", target + ": exists (use --overwrite or --skip-existing)");
-    return Outcome::kFailed;
-  }
+  if (existing == PathKind::kFolder || existing == PathKind::kOther) return Outcome::kFailed;
+  if (policy == ExistingPolicy::kSkip) return Outcome::kSkipped;
+  if (policy == ExistingPolicy::kRefuse) return Outcome::kFailed;
   return Outcome::kWritten;
 }
 
-// Writes one planned file. kStop when the output cannot be written at all.
+// The same, saying why a file is not written.
+Outcome CheckTarget(const std::string& target, size_t index, ExistingPolicy policy) {
+  const Outcome outcome = TargetOutcome(target, policy);
+  if (outcome == Outcome::kWritten) return outcome;
+  const PathKind existing = GetPathKind(target);
+  if (existing == PathKind::kFolder || existing == PathKind::kOther) {
+    Report("extract", target + Format(": exists and is not a file; entry %zu not written", index));
+  } else if (outcome == Outcome::kSkipped) {
+    Report("extract", target + ": exists; skipped");
+  } else {
+    Report("extract", target + ": exists (use --overwrite or --skip-existing)");
+  }
+  return outcome;
+}
+
+// The path a planned file will have, without making its folders.
+std::string TargetPath(const std::string& root, const PlannedFile& f) {
+  std::string path = root;
+  for (const std::string& c : f.components) path = JoinPath(path, c);
+  return path;
+}
+
+// Writes one planned file from its piece (read and decoded here when it was not, because
+// its target seemed taken when it was handed out). kStop when the output cannot be
+// written at all.
 Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const PlannedFile& f,
-                    std::string* target, uint64_t* size) {
+                    CEntryPiece* piece, std::string* target, uint64_t* size) {
   std::string folder;
   std::string error;
   if (!MakeParents(request.root, f, &folder, &error)) {
@@ -220,11 +245,14 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
   *target = JoinPath(folder, f.components.back());
   const Outcome check = CheckTarget(*target, f.index, request.policy);
   if (check != Outcome::kWritten) return check;
+  if (!piece->read()) {
+    archive->Read(f.index, piece);
+    piece->Decode();
+  }
   // A failure inside the sink is a write failure; any other is the entry's own.
   COutputFile out;
   bool writeFailed = false;
-  const bool extracted = archive->Extract(
-      f.index,
+  const bool extracted = piece->Deliver(
       [&](const uint8_t* data, size_t n, std::string* sinkError) {
         writeFailed = !out.Open(folder, f.components.back(), sinkError) ||
                       !out.Write(data, n, sinkError) ||
@@ -235,6 +263,84 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
       &error);
   if (!extracted) Report("extract", error);
   return writeFailed ? Outcome::kStop : extracted ? Outcome::kWritten : Outcome::kFailed;
+}
+
+// Extraction on several threads. The main thread reads each entry's stored bytes and
+// writes its file, in plan order, and says everything there is to say as it writes, so
+// that files, names and messages are the same for every number of jobs; the plug-in
+// decodes on `jobs` threads in between. In flight (read and not yet written) are at most
+// PackWindow(jobs) entries holding at most kExtractBytesPerJob per job of stored and plain
+// bytes, kExtractBudget in all, except that an entry larger than that goes alone: memory
+// stays within max(the budget, the largest entry's packed + plain bytes), the latter
+// being what extracting that entry on one thread needs anyway.
+constexpr uint64_t kExtractBytesPerJob = uint64_t{32} << 20;
+constexpr uint64_t kExtractBudget = uint64_t{256} << 20;
+
+class CExtractTask : public CPackTask {
+ public:
+  explicit CExtractTask(size_t position) : position(position) {}
+  void Run() override { piece.Decode(); }
+  const size_t position;  // in the plan
+  CEntryPiece piece;
+};
+
+struct ExtractTally {
+  size_t written = 0;
+  size_t skipped = 0;
+  uint64_t bytesWritten = 0;
+  bool failed = false;
+  bool stopped = false;  // the output could not be written at all
+};
+
+ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
+                         const std::vector<PlannedFile>& plan) {
+  uint64_t bytesTotal = 0;
+  for (const PlannedFile& f : plan) bytesTotal += archive->entries()[f.index].size;
+  CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
+  uint64_t bytesDone = 0;
+  ExtractTally tally;
+  const auto consume = [&](CPackTask& done) {
+    CExtractTask& task = static_cast<CExtractTask&>(done);
+    const PlannedFile& f = plan[task.position];
+    progress.Update(task.position, bytesDone);
+    bytesDone += archive->entries()[f.index].size;
+    if (task.failed) {
+      Report("extract", archive->path() + Format(": entry %zu: not enough memory", f.index));
+      tally.failed = true;
+      return true;
+    }
+    std::string target;
+    uint64_t size = 0;
+    switch (ExtractFile(archive, request, f, &task.piece, &target, &size)) {
+      case Outcome::kWritten:
+        ++tally.written;
+        tally.bytesWritten += size;
+        if (request.verbose) Print(target + "\n");
+        break;
+      case Outcome::kSkipped: ++tally.skipped; break;
+      case Outcome::kFailed: tally.failed = true; break;
+      case Outcome::kStop: tally.stopped = true; return false;
+    }
+    return true;
+  };
+  const uint64_t budget =
+      std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
+  CPackPipeline pipeline(request.jobs, PackWindow(request.jobs), consume, budget);
+  for (size_t k = 0; k < plan.size(); ++k) {
+    std::unique_ptr<CExtractTask> task(new CExtractTask(k));
+    uint64_t cost = 0;
+    // An entry whose target is taken now is most likely not written: it is left unread,
+    // and read when it is written after all.
+    if (TargetOutcome(TargetPath(request.root, plan[k]), request.policy) == Outcome::kWritten) {
+      cost = CEntryPiece::Cost(archive->entries()[plan[k].index]);
+      if (!pipeline.MakeRoom(cost)) break;
+      archive->Read(plan[k].index, &task->piece);
+    }
+    if (!pipeline.Push(std::move(task), cost)) break;
+  }
+  pipeline.Finish();
+  progress.Finish();
+  return tally;
 }
 
 }  // namespace
@@ -257,45 +363,32 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
     Report("extract", request.archive + ": no entry matches " + Quoted(p));
     status = kExitFailed;
   }
+  const size_t damaged = ReportDamage("extract", archive, selected, "; not extracted");
+  if (damaged != 0) status = kExitFailed;
+  ReportCutNames("extract", &archive, selected);
   const NameRules rules = HostNameRules();
-  std::vector<PlannedFile> plan = SafePaths(archive, selected, rules);
+  std::vector<PlannedFile> plan =
+      SafePaths(archive, WithoutDamaged(archive, selected, false), rules);
   SettleSharedNames(&plan, request.policy, rules);
+  // An extraction that has nothing to write makes no folder.
   std::string error;
-  if (!MakeFolders(request.root, &error)) {
+  if (!plan.empty() && !MakeFolders(request.root, &error)) {
     Report("extract", error);
     return kExitFailed;
   }
-
-  uint64_t bytesTotal = 0;
-  for (const PlannedFile& f : plan) bytesTotal += archive.entries()[f.index].size;
-  CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
-  uint64_t bytesDone = 0;
-  size_t written = 0;
-  size_t skipped = 0;
-  uint64_t bytesWritten = 0;
-  for (size_t k = 0; k < plan.size(); ++k) {
-    progress.Update(k, bytesDone);
-    bytesDone += archive.entries()[plan[k].index].size;
-    std::string target;
-    uint64_t size = 0;
-    switch (ExtractFile(&archive, request, plan[k], &target, &size)) {
-      case Outcome::kWritten:
-        ++written;
-        bytesWritten += size;
-        if (request.verbose) Print(target + "\n");
-        break;
-      case Outcome::kSkipped: ++skipped; break;
-      case Outcome::kFailed: status = kExitFailed; break;
-      case Outcome::kStop:
-        Report("extract", Format("stopped after %zu of %zu files", written, plan.size()));
-        return kExitFailed;
-    }
+  const ExtractTally tally = ExtractPlan(&archive, request, plan);
+  if (tally.stopped) {
+    Report("extract", Format("stopped after %zu of %zu files", tally.written, plan.size()));
+    return kExitFailed;
   }
-  progress.Finish();
+  if (tally.failed) status = kExitFailed;
+  const size_t total = plan.size() + damaged;
   if (!request.quiet) {
-    Print(Format("extracted %zu of %zu %s (%s) to ", written, plan.size(),
-                 plan.size() == 1 ? "entry" : "entries", FormatBytes(bytesWritten).c_str()) +
-          request.root + (skipped != 0 ? Format(", %zu skipped", skipped) : std::string()) + "\n");
+    Print(Format("extracted %zu of %zu %s (%s) to ", tally.written, total,
+                 total == 1 ? "entry" : "entries", FormatBytes(tally.bytesWritten).c_str()) +
+          request.root +
+          (tally.skipped != 0 ? Format(", %zu skipped", tally.skipped) : std::string()) +
+          (damaged != 0 ? Format(", %zu damaged", damaged) : std::string()) + "\n");
   }
   return status;
 }

@@ -5,6 +5,7 @@
 
 #include "tools/varel/commands.h"
 #include "tools/varel/report.h"
+#include "tools/varel_host/archive_damage.h"
 #include "tools/varel_host/host_file.h"
 #include "tools/varel_host/unicode_text.h"
 
@@ -76,7 +77,8 @@ int RunDetect(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     Print(
         "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
-        "pkg or unknown.\n");
+        "pkg or unknown,\nor what keeps the plug-in from reading a file that begins as a "
+        "PSARC\n(\"psarc, lzma compression: not supported\").\n");
     return kExitOk;
   }
   if (args.empty()) {
@@ -96,7 +98,9 @@ int RunDetect(const Options& options, const std::vector<std::string>& args) {
     }
     int32_t type = 0;
     module.exports().IsSupported(file.source(), 1, &type);
-    Print(path + ": " + TypeName(type) + "\n");
+    const std::string unrecognised =
+        type == kTypeNone ? DescribeUnrecognised(file.source()->header, file.size()) : "";
+    Print(path + ": " + (unrecognised.empty() ? TypeName(type) : unrecognised) + "\n");
   }
   return status;
 }

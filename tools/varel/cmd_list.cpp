@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/varel/commands.h"
+#include "tools/varel/damage_report.h"
 #include "tools/varel/report.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/progress.h"
@@ -145,12 +146,16 @@ int RunList(const Options& options, const std::vector<std::string>& args) {
   if (!OpenArchive("list", options, path, &module, &archive)) return kExitFailed;
   std::vector<std::string> unmatched;
   const std::vector<size_t> selected = SelectEntries(archive, patterns, ignoreCase, &unmatched);
+  // Rows of lost records would show only the zeros read in their place.
+  const std::vector<size_t> shown = WithoutDamaged(archive, selected, true);
   const bool printed =
-      parsed.Has("--json") ? PrintJson(archive, selected) : PrintTable(archive, selected);
+      parsed.Has("--json") ? PrintJson(archive, shown) : PrintTable(archive, shown);
   for (const std::string& p : unmatched) Report("list", path + ": no entry matches " + Quoted(p));
+  const bool damaged = ReportDamage("list", archive, selected, "") != 0;
+  ReportCutNames("list", &archive, selected);
   if (!printed || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     Report("list", "cannot write the listing");
     return kExitFailed;
   }
-  return unmatched.empty() ? kExitOk : kExitFailed;
+  return unmatched.empty() && !damaged ? kExitOk : kExitFailed;
 }

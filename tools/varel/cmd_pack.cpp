@@ -170,18 +170,6 @@ struct PackRequest {
   std::vector<std::string> paths;
 };
 
-// The value of --jobs; false (after saying why) unless it is a number from 1 to the most.
-bool ParseJobs(const std::string& text, unsigned* jobs) {
-  char* end = nullptr;
-  const unsigned long n = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || n < 1 || n > kMaxPackJobs) {
-    Report("pack", Format("--jobs takes a number from 1 to %u", kMaxPackJobs));
-    return false;
-  }
-  *jobs = static_cast<unsigned>(n);
-  return true;
-}
-
 // Reads pack's arguments; false (after saying why) on a usage error.
 bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   ParsedArgs parsed;
@@ -208,8 +196,7 @@ bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   request->overwrite = parsed.Has("--overwrite");
   request->quiet = parsed.Has("--quiet");
   request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
-  request->jobs = DefaultPackJobs();
-  return parsed.values.count("--jobs") == 0 || ParseJobs(parsed.values["--jobs"], &request->jobs);
+  return ParseJobs("pack", parsed, &request->jobs);
 }
 
 // OUT may be written, the folder it goes into exists, and -C names a folder; false after

@@ -1,10 +1,13 @@
 #include "tools/varel/commands.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/varel/report.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/name_pattern.h"
+#include "tools/writers/archive_stream.h"
+#include "tools/writers/pack_pool.h"
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -99,6 +102,25 @@ bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignore
     return false;
   }
   *ignoreCase = ignore || (!sensitive && HostNameRules() == NameRules::kWindows);
+  return true;
+}
+
+const OptionSpec kJobsOption = {"-j", "--jobs", true};
+
+bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs) {
+  const auto given = parsed.values.find(kJobsOption.longName);
+  if (given == parsed.values.end()) {
+    *jobs = DefaultPackJobs();
+    return true;
+  }
+  const std::string& text = given->second;
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || n < 1 || n > kMaxPackJobs) {
+    Report(command, Format("--jobs takes a number from 1 to %u", kMaxPackJobs));
+    return false;
+  }
+  *jobs = static_cast<unsigned>(n);
   return true;
 }
 

@@ -64,6 +64,12 @@ extern const char kCaseUsage[];
 // file names do. False with a message when both options are given.
 bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignoreCase);
 
+// The option that sets the threads of pack and extract, and its value: one thread per
+// core when it is not given; false (after saying why) unless it is a number from 1 to
+// kMaxPackJobs.
+extern const OptionSpec kJobsOption;
+bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs);
+
 int RunInfo(const Options& options, const std::vector<std::string>& args);
 int RunDetect(const Options& options, const std::vector<std::string>& args);
 int RunList(const Options& options, const std::vector<std::string>& args);

@@ -35,12 +35,14 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
   plugin_ = plugin;
   entries_.clear();
   names_.clear();
+  damage_.clear();
   type_ = kTypeNone;
   if (!file_.Open(path, error)) return false;
   int32_t type = kTypeNone;
   plugin_.IsSupported(file_.source(), 1, &type);
   if (type == kTypeNone) {
-    *error = path + ": not an archive the plug-in recognises";
+    const std::string what = DescribeUnrecognised(file_.source()->header, file_.size());
+    *error = path + ": " + (what.empty() ? "not an archive the plug-in recognises" : what);
     return false;
   }
   HGLOBAL handle = nullptr;
@@ -82,10 +84,12 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
   try {
     names_.reserve(entries_.size());
     for (const ArchiveEntry& e : entries_) names_.push_back(DecodeEntryName(e));
+    damage_ = FindDamage(type_, file_.source()->header, fileSize(), entries_);
   } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for the names of " + std::to_string(count) + " entries";
     entries_.clear();
     names_.clear();
+    damage_.clear();
     return false;
   }
   return true;
@@ -108,65 +112,104 @@ bool CHostArchive::Extract(size_t i, std::vector<uint8_t>* contents, std::string
 }
 
 bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
-  ArchiveEntry record = entries_.at(i);
-  const std::string where =
+  CEntryPiece piece;
+  Read(i, &piece);
+  piece.Decode();
+  return piece.Deliver(sink, error);
+}
+
+void CHostArchive::Read(size_t i, CEntryPiece* piece) {
+  piece->plugin_ = plugin_;
+  piece->read_ = true;
+  piece->record_ = entries_.at(i);
+  piece->where_ =
       path() + ": entry " + std::to_string(i) + " (" + PrintableName(names_.at(i).text) + ")";
+  const ArchiveEntry& record = piece->record_;
+  if (damage_.at(i) != EntryDamage::kWhole) {
+    piece->Fail(DamageReason(damage_[i], fileSize()));
+    return;
+  }
   const uint32_t size = static_cast<uint32_t>(record.size);
   // The plug-in extracts from the low 32 bits of size, read as signed.
   if (static_cast<int32_t>(size) < 0 || record.size >= 0x80000000ull) {
-    *error = where + ": " + std::to_string(record.size) +
-             " bytes; entries of 2 GiB or more are beyond the plug-in";
-    return false;
+    piece->Fail(std::to_string(record.size) +
+                " bytes; entries of 2 GiB or more are beyond the plug-in");
+    return;
   }
+  // Checked again: the file may have shrunk since it was listed.
   if (record.packedSize > fileSize() || record.offset > fileSize() - record.packedSize) {
-    *error = where + ": its " + std::to_string(record.packedSize) + " stored bytes at offset " +
-             std::to_string(record.offset) + " run past the end of the file (" +
-             std::to_string(fileSize()) + " bytes): the archive is truncated or damaged";
-    return false;
+    piece->Fail("its " + std::to_string(record.packedSize) + " stored bytes at offset " +
+                std::to_string(record.offset) + " run past the end of the file (" +
+                std::to_string(fileSize()) + " bytes): the archive is truncated or damaged");
+    return;
   }
   if (record.packedSize >= 0x80000000ull) {
-    *error = where + ": 2 GiB or more of stored bytes are beyond the plug-in";
-    return false;
+    piece->Fail("2 GiB or more of stored bytes are beyond the plug-in");
+    return;
   }
   const uint32_t packed = static_cast<uint32_t>(record.packedSize);
   // Exactly packedSize bytes, as every host hands in: the plug-in reads no more than that.
-  std::vector<uint8_t> stored;
   try {
-    stored.assign(packed == 0 ? 1 : static_cast<size_t>(packed), 0);
+    piece->stored_.assign(packed == 0 ? 1 : static_cast<size_t>(packed), 0);
   } catch (const std::bad_alloc&) {
-    *error = where + ": not enough memory for its stored bytes";
-    return false;
+    piece->Fail("not enough memory for its stored bytes");
+    return;
   }
   uint32_t got = 0;
-  if (!file_.ReadInto(record.offset, stored.data(), packed, &got) || got != packed) {
-    *error = where + ": cannot read its stored bytes";
-    return false;
+  if (!file_.ReadInto(record.offset, piece->stored_.data(), packed, &got) || got != packed) {
+    piece->Fail("cannot read its stored bytes");
   }
+}
+
+CEntryPiece::~CEntryPiece() {
+  if (contents_ != nullptr) GlobalFree(contents_);
+}
+
+bool CEntryPiece::Fail(const std::string& why) {
+  if (error_.empty()) error_ = where_ + ": " + why;
+  std::vector<uint8_t>().swap(stored_);
+  return false;
+}
+
+void CEntryPiece::Decode() {
+  if (!read_ || !error_.empty() || contents_ != nullptr) return;
   HGLOBAL handle = nullptr;
-  const int32_t result = plugin_.GetFile(0, stored.data(), &record, &handle);
-  CHandedBlock block(handle);
+  const int32_t result = plugin_.GetFile(0, stored_.data(), &record_, &handle);
+  // The stored bytes are done with: only the contents stay held.
+  std::vector<uint8_t>().swap(stored_);
   if (result != kResultOk) {
-    *error = where + (result == kResultNoMemory ? std::string(": not enough memory to extract it")
-                                                : ": the plug-in could not extract it (result " +
-                                                      std::to_string(result) + ")");
-    return false;
+    if (handle != nullptr) GlobalFree(handle);
+    Fail(result == kResultNoMemory
+             ? std::string("not enough memory to extract it")
+             : "the plug-in could not extract it (result " + std::to_string(result) + ")");
+    return;
   }
   if (handle == nullptr) {
-    *error = where + ": the plug-in returned no contents";
+    Fail("the plug-in returned no contents");
+    return;
+  }
+  contents_ = handle;
+  if (GlobalSize(handle) < static_cast<uint32_t>(record_.size)) {
+    Fail("the plug-in returned fewer bytes than the entry's size");
+  }
+}
+
+bool CEntryPiece::Deliver(const Sink& sink, std::string* error) {
+  CHandedBlock block(contents_);
+  contents_ = nullptr;
+  if (!read_ && error_.empty()) error_ = "the entry was not read";
+  if (!error_.empty()) {
+    *error = error_;
     return false;
   }
-  const uint32_t length = static_cast<uint32_t>(record.size);
-  if (GlobalSize(handle) < length) {
-    *error = where + ": the plug-in returned fewer bytes than the entry's size";
-    return false;
-  }
+  const uint32_t length = static_cast<uint32_t>(record_.size);
   if (length == 0) return sink(nullptr, 0, error);
-  const void* p = GlobalLock(handle);
+  const void* p = GlobalLock(block.get());
   if (p == nullptr) {
-    *error = where + ": cannot lock the contents block";
+    *error = where_ + ": cannot lock the contents block";
     return false;
   }
   const bool ok = sink(static_cast<const uint8_t*>(p), length, error);
-  GlobalUnlock(handle);
+  GlobalUnlock(block.get());
   return ok;
 }

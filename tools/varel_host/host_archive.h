@@ -1,6 +1,7 @@
 // An archive as a host sees it through the plug-in's exports: opened with its header
-// bytes, recognised and listed by the plug-in, and one entry at a time extracted from the
-// stored bytes the host reads for it. Nothing here knows either archive format.
+// bytes, recognised and listed by the plug-in, its records held against the file
+// (archive_damage.h), and entries extracted from the stored bytes the host reads for them.
+// Nothing here knows either archive format.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,48 @@
 #include <vector>
 
 #include "host/host_records.h"
+#include "tools/varel_host/archive_damage.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/host_file.h"
 #include "tools/varel_host/plugin_loader.h"
+
+// One entry on its way out, in three steps, so that the plug-in's work can run on a thread
+// of its own: Read (the stored bytes, through the archive's file: one thread at a time),
+// Decode (TZK_GetFile on the piece's own copies of the record and the stored bytes: any
+// thread, several at once), Deliver (the contents to a sink). A step after a failed one
+// fails with the same error. While it decodes a piece holds packedSize + size bytes (and
+// the plug-in's margin); before, the stored bytes only; after, the contents only.
+class CEntryPiece {
+ public:
+  CEntryPiece() = default;
+  ~CEntryPiece();
+  CEntryPiece(const CEntryPiece&) = delete;
+  CEntryPiece& operator=(const CEntryPiece&) = delete;
+
+  // True once CHostArchive::Read has filled it (successfully or not).
+  bool read() const { return read_; }
+  // What the piece holds at most, for the budget of a pipeline.
+  static uint64_t Cost(const ArchiveEntry& entry) { return entry.packedSize + entry.size; }
+
+  // The plug-in's call; its stored bytes are released after it.
+  void Decode();
+  typedef std::function<bool(const uint8_t* data, size_t n, std::string* error)> Sink;
+  // Hands the contents to sink straight from the locked block; a false from sink (which
+  // then sets error) fails it. The block is freed in every case.
+  bool Deliver(const Sink& sink, std::string* error);
+
+ private:
+  friend class CHostArchive;
+  bool Fail(const std::string& why);
+
+  PluginExports plugin_;
+  bool read_ = false;
+  ArchiveEntry record_ = {};
+  std::vector<uint8_t> stored_;
+  HGLOBAL contents_ = nullptr;
+  std::string where_;  // "ARCHIVE: entry N (NAME)", for errors
+  std::string error_;  // set once a step has failed
+};
 
 class CHostArchive {
  public:
@@ -26,6 +66,8 @@ class CHostArchive {
   const EntryName& name(size_t i) const { return names_[i]; }
   const std::string& path() const { return file_.path(); }
   uint64_t fileSize() const { return file_.size(); }
+  // Entry i held against the file (FindDamage). A damaged entry is never extracted.
+  EntryDamage damage(size_t i) const { return damage_[i]; }
 
   // Extracts entry i: reads its packedSize stored bytes at its offset, hands them to
   // TZK_GetFile with a copy of its record, and takes the first `size` bytes of the block
@@ -34,8 +76,11 @@ class CHostArchive {
   bool Extract(size_t i, std::vector<uint8_t>* contents, std::string* error);
   // The same, handing the contents to sink straight from the locked block, without a
   // copy; a false from sink (which then sets error) fails the extraction.
-  typedef std::function<bool(const uint8_t* data, size_t n, std::string* error)> Sink;
+  typedef CEntryPiece::Sink Sink;
   bool Extract(size_t i, const Sink& sink, std::string* error);
+  // The first step of an extraction: checks entry i and reads its stored bytes into piece
+  // (a failure is kept in the piece, for Deliver to report).
+  void Read(size_t i, CEntryPiece* piece);
 
  private:
   PluginExports plugin_;
@@ -43,4 +88,5 @@ class CHostArchive {
   int32_t type_ = kTypeNone;
   std::vector<ArchiveEntry> entries_;
   std::vector<EntryName> names_;
+  std::vector<EntryDamage> damage_;
 };

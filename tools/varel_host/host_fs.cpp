@@ -128,11 +128,17 @@ bool COutputFile::Open(const std::string& folder, const std::string& name, std::
     tempPath_ =
         JoinPath(folder.empty() ? "." : folder, ".varel-" + std::to_string(ProcessNumber()) + "-" +
                                                     std::to_string(g_tempCounter++) + ".tmp");
+    // Watched before it exists (interrupt_cleanup.h says why).
+    watch_ = WatchTemporaryFile(tempPath_);
     const CreateResult r = CreateNewFile(tempPath_, &handle_, &why);
     if (r == CreateResult::kCreated) {
-      watch_ = WatchTemporaryFile(tempPath_);
-      return true;
+      if (!InterruptUnderWay()) return true;
+      Abandon();
+      *error = finalPath_ + ": cannot create: interrupted";
+      return false;
     }
+    UnwatchTemporaryFile(watch_);
+    watch_ = -1;
     if (r == CreateResult::kFailed) break;
   }
   *error = finalPath_ + ": cannot create: " + why;

@@ -21,6 +21,8 @@ struct Slot {
 };
 Slot g_slots[kSlots];
 static_assert(std::atomic<int>::is_always_lock_free, "a handler reads the states");
+// Set by a handler before it looks at the slots (RemoveWatchedFilesForTheEnd).
+std::atomic<bool> g_interrupted{false};
 
 std::once_flag g_installed;
 
@@ -43,6 +45,13 @@ int WatchTemporaryFile(const std::string& path) {
 
 void UnwatchTemporaryFile(int ticket) {
   if (ticket >= 0 && ticket < kSlots) g_slots[ticket].state.store(kFree);
+}
+
+bool InterruptUnderWay() { return g_interrupted.load(); }
+
+void RemoveWatchedFilesForTheEnd() {
+  g_interrupted.store(true);
+  RemoveWatchedFiles();
 }
 
 void RemoveWatchedFiles() {

@@ -9,9 +9,19 @@
 
 // Starts watching path (installing the handlers on first use). Returns a ticket for
 // Unwatch, or -1 when every slot is taken (the file is then left unwatched).
+//
+// A file is watched before it is made, and given up when an interrupt is under way once it
+// is made: the handler may stop the very thread that makes it (the file is then never
+// made), or run on another thread before or after it is made. Both the handler's flag and
+// the slots are sequentially consistent, so either the handler sees the slot armed or the
+// maker sees the flag, and no file is left behind.
 int WatchTemporaryFile(const std::string& path);
+// True once a handler has begun removing the watched files.
+bool InterruptUnderWay();
 // Stops watching: the file was renamed into place or removed.
 void UnwatchTemporaryFile(int ticket);
 
-// What the handlers do, for a caller that ends the run itself: removes every watched file.
+// Removes every watched file, for a caller that ends the run itself.
 void RemoveWatchedFiles();
+// What the handlers do: the same, once InterruptUnderWay says so.
+void RemoveWatchedFilesForTheEnd();

@@ -8,7 +8,7 @@
 namespace {
 
 void OnSignal(int signal) {
-  RemoveWatchedFiles();
+  RemoveWatchedFilesForTheEnd();
   // The handler was reset to the default action on entry: the signal, blocked while the
   // handler runs, ends the process once it returns, with the status the caller expects.
   raise(signal);

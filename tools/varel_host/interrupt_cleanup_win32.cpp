@@ -12,7 +12,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: RemoveWatchedFiles(); break;
+    case CTRL_SHUTDOWN_EVENT: RemoveWatchedFilesForTheEnd(); break;
     default: break;
   }
   return FALSE;  // on to the system's handler, which ends the process

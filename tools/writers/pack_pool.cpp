@@ -17,8 +17,8 @@ void RunCaught(CPackTask* task) {
 
 }  // namespace
 
-CPackPipeline::CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume)
-    : consume_(std::move(consume)), window_(std::max<size_t>(window, 1)) {
+CPackPipeline::CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget)
+    : consume_(std::move(consume)), window_(std::max<size_t>(window, 1)), budget_(budget) {
   if (jobs <= 1) return;
   try {
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
@@ -58,15 +58,23 @@ bool CPackPipeline::ConsumeOldest() {
     std::unique_lock<std::mutex> lock(mutex_);
     ran_.wait(lock, [this] { return inFlight_.front().done; });
     task = std::move(inFlight_.front().task);
+    costInFlight_ -= inFlight_.front().cost;
     inFlight_.pop_front();
   }
   if (!consume_(*task)) stopped_ = true;
   return !stopped_;
 }
 
-bool CPackPipeline::Push(std::unique_ptr<CPackTask> task) {
-  while (!stopped_ && inFlight_.size() >= window_) ConsumeOldest();
-  if (stopped_) return false;
+bool CPackPipeline::MakeRoom(uint64_t cost) {
+  while (!stopped_ && !inFlight_.empty() &&
+         (inFlight_.size() >= window_ || cost > budget_ - std::min(costInFlight_, budget_))) {
+    ConsumeOldest();
+  }
+  return !stopped_;
+}
+
+bool CPackPipeline::Push(std::unique_ptr<CPackTask> task, uint64_t cost) {
+  if (!MakeRoom(cost)) return false;
   if (threads_.empty()) {
     RunCaught(task.get());
     if (!consume_(*task)) stopped_ = true;
@@ -76,8 +84,10 @@ bool CPackPipeline::Push(std::unique_ptr<CPackTask> task) {
     std::lock_guard<std::mutex> lock(mutex_);
     inFlight_.push_back(Slot());
     inFlight_.back().task = std::move(task);
+    inFlight_.back().cost = cost;
     waiting_.push_back(&inFlight_.back());
   }
+  costInFlight_ += cost;
   queued_.notify_one();
   return true;
 }

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -21,25 +22,31 @@ class CPackTask {
 
 // Runs tasks on `jobs` threads. With one job no thread is started: each task runs on the
 // packing thread when it is pushed. At most `window` tasks are pushed and not yet consumed,
-// which bounds the memory in flight.
+// which bounds the memory in flight; tasks of uneven size also carry a cost (the bytes they
+// hold), and the costs in flight stay within `budget`, except that a task costlier than
+// the whole budget is let in alone.
 class CPackPipeline {
  public:
   // consume gets each task once it has run, in push order; it returns false to stop.
   typedef std::function<bool(CPackTask& task)> ConsumeFn;
-  CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume);
+  CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget = UINT64_MAX);
   ~CPackPipeline();
   CPackPipeline(const CPackPipeline&) = delete;
   CPackPipeline& operator=(const CPackPipeline&) = delete;
 
-  // Hands task in, first consuming the oldest tasks while the window is full. False once a
-  // consume has returned false; nothing is consumed after that.
-  bool Push(std::unique_ptr<CPackTask> task);
+  // Consumes the oldest tasks until a task of this cost fits in the window and the budget,
+  // so that the caller may then fill it and push it. False as Push.
+  bool MakeRoom(uint64_t cost = 0);
+  // Hands task in, first making room for it. False once a consume has returned false;
+  // nothing is consumed after that.
+  bool Push(std::unique_ptr<CPackTask> task, uint64_t cost = 0);
   // Consumes every task still in flight. False as Push.
   bool Finish();
 
  private:
   struct Slot {
     std::unique_ptr<CPackTask> task;
+    uint64_t cost = 0;
     bool done = false;
   };
   bool ConsumeOldest();
@@ -47,7 +54,9 @@ class CPackPipeline {
 
   ConsumeFn consume_;
   size_t window_;
-  bool stopped_ = false;  // a consume returned false
+  uint64_t budget_;
+  uint64_t costInFlight_ = 0;  // read and written on the packing thread only
+  bool stopped_ = false;       // a consume returned false
   std::mutex mutex_;
   std::condition_variable queued_;  // a task is waiting, or the threads are to end
   std::condition_variable ran_;     // a task has run
