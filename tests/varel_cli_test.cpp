@@ -37,7 +37,7 @@ TEST_P(VarelRoundTrip, PackListExtractCompare) {
   ASSERT_EQ(r.exitCode, 0) << Describe(r);
   EXPECT_TRUE(Contains(r.out, "packed 5 files")) << r.out;
 
-  r = Varel({"list", archive});
+  r = Varel({"list", "-v", archive});
   ASSERT_EQ(r.exitCode, 0) << Describe(r);
   for (const auto& f : tree) EXPECT_TRUE(Contains(r.out, f.first)) << f.first << "\n" << r.out;
   EXPECT_TRUE(Contains(r.out, format == "psarc" ? "first block" : "compressed")) << r.out;
@@ -267,6 +267,9 @@ TEST_F(VarelRun, UsageErrorsExitWithTwo) {
       {"--plugin"},
       {"list"},
       {"list", "a.pkg", "--colour"},
+      {"list", "-h"},
+      {"list", "a.pkg", "-1", "--json"},
+      {"extract", "a.pkg", "-qz"},
       {"extract"},
       {"extract", "a.pkg", "--overwrite", "--skip-existing"},
       {"extract", "a.pkg", "-o"},
@@ -285,12 +288,17 @@ TEST_F(VarelRun, UsageErrorsExitWithTwo) {
   }
 }
 
+// --help everywhere; -h too, but in list, where -h means human-readable sizes.
 TEST_F(VarelRun, EveryCommandHasHelp) {
   for (const char* command : {"info", "detect", "list", "extract", "cat", "pack"}) {
-    const ProcessResult r = Varel({command, "--help"});
-    EXPECT_EQ(r.exitCode, 0) << command;
-    EXPECT_TRUE(Contains(r.out, std::string("usage: varel ") + command)) << r.out;
+    for (const char* help : {"--help", "-h"}) {
+      if (std::string(command) == "list" && std::string(help) == "-h") continue;
+      const ProcessResult r = Varel({command, help});
+      EXPECT_EQ(r.exitCode, 0) << command << " " << help;
+      EXPECT_TRUE(Contains(r.out, std::string("usage: varel ") + command)) << r.out;
+    }
   }
+  EXPECT_TRUE(Contains(Varel({"-h"}).out, "usage: varel [--plugin PATH]"));
 }
 
 TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {

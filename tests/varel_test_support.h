@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include "tools/varel_host/child_process.h"
 #include "tools/varel_host/host_fs.h"
 #include "tools/varel_host/plugin_loader.h"
+#include "tools/varel_host/unicode_text.h"
 #include "tools/writers/byte_writer.h"
 
 #if !defined(_WIN32)
@@ -23,11 +25,13 @@
 
 typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents
 
+// varel as installed into build/PRESET/install (ctest's install fixture puts it there
+// before these tests), so that the tests run what `cmake --install` delivers.
 inline std::string VarelProgram() {
 #if defined(_WIN32)
-  return ExecutableDirectory() + "varel.exe";
+  return ExecutableDirectory() + "..\\install\\bin\\varel.exe";
 #else
-  return ExecutableDirectory() + "varel";
+  return ExecutableDirectory() + "../install/bin/varel";
 #endif
 }
 
@@ -114,7 +118,20 @@ class VarelRun : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(MakeFolder(work_.path(), &error)) << error;
   }
-  void TearDown() override { RemoveTree(work_.path()); }
+  void TearDown() override {
+    if (temporaryFolderSet_) SetTemporaryFolder(savedTemporaryFolder_);
+    RemoveTree(work_.path());
+  }
+
+  // Children started from now on keep their temporary files in the folder relative names
+  // (made here): TMPDIR on Linux, TMP and TEMP on Windows. Restored after the test.
+  void UseTemporaryFolder(const std::string& relative) {
+    std::string error;
+    ASSERT_TRUE(MakeFolders(At(relative), &error)) << error;
+    if (!temporaryFolderSet_) savedTemporaryFolder_ = GetTemporaryFolderVariable();
+    temporaryFolderSet_ = true;
+    SetTemporaryFolder(At(relative));
+  }
 
   std::string At(const std::string& relative) const {
     std::string path = work_.path();
@@ -133,8 +150,9 @@ class VarelRun : public ::testing::Test {
   ProcessResult Varel(std::initializer_list<std::string> args) {
     return Varel(std::vector<std::string>(args));
   }
-  ProcessResult Varel(const std::vector<std::string>& args) {
-    ProcessResult r = RunProcess(VarelProgram(), args, work_.path());
+  ProcessResult Varel(const std::vector<std::string>& args,
+                      const ProcessStreams& streams = ProcessStreams()) {
+    ProcessResult r = RunProcess(VarelProgram(), args, work_.path(), streams);
     EXPECT_TRUE(r.started) << r.error;
     return r;
   }
@@ -160,7 +178,50 @@ class VarelRun : public ::testing::Test {
   }
 
   CTempPath work_;
+
+ private:
+#if defined(_WIN32)
+  static std::string GetTemporaryFolderVariable() {
+    wchar_t value[MAX_PATH + 1];
+    const DWORD n = GetEnvironmentVariableW(L"TMP", value, MAX_PATH + 1);
+    return n == 0 || n > MAX_PATH ? std::string() : Utf8FromWide(value, n);
+  }
+  static void SetTemporaryFolder(const std::string& folder) {
+    const WideString wide = WideFromUtf8(folder);
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+      SetEnvironmentVariableW(name, folder.empty() ? nullptr : wide.c_str());
+    }
+  }
+#else
+  static std::string GetTemporaryFolderVariable() {
+    const char* value = std::getenv("TMPDIR");
+    return value != nullptr ? value : "";
+  }
+  static void SetTemporaryFolder(const std::string& folder) {
+    if (folder.empty()) {
+      unsetenv("TMPDIR");
+    } else {
+      setenv("TMPDIR", folder.c_str(), 1);
+    }
+  }
+#endif
+  bool temporaryFolderSet_ = false;
+  std::string savedTemporaryFolder_;
 };
+
+// Text varel wrote to a file or a pipe: on Windows in text mode, each line ending in CR LF,
+// read here as LF.
+inline std::string TextOf(const std::string& out) {
+#if defined(_WIN32)
+  std::string text;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] != '\r' || i + 1 >= out.size() || out[i + 1] != '\n') text += out[i];
+  }
+  return text;
+#else
+  return out;
+#endif
+}
 
 // What a test wants to see of a run.
 inline std::string Describe(const ProcessResult& r) {

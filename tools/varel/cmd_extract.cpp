@@ -7,11 +7,6 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "tools/varel/commands.h"
 #include "tools/varel/damage_report.h"
 #include "tools/varel/report.h"
@@ -26,14 +21,17 @@ namespace {
 
 const char kExtractUsage[] =
     "usage: varel extract ARCHIVE [-o DIR] [PATTERN...] [--overwrite|--skip-existing]\n"
-    "                     [-j N] [--quiet] [--verbose] [--ignore-case|--case-sensitive]\n"
+    "                     [-j N] [-q] [-v] [--ignore-case|--case-sensitive]\n"
     "\n"
-    "Writes the entries of ARCHIVE (those matching a PATTERN, when given: shell-style globs\n"
-    "as in 'varel list') under DIR, by default a folder named after the archive. '/' and '\\'\n"
-    "in names make folders. Names that would leave DIR (absolute, drive letters, '..') or\n"
-    "hold control characters are made safe, and stderr says how. Entries that share a name\n"
-    "are all kept, the later ones with a suffix (a~2.txt). Entries the archive's file cannot\n"
-    "hold (it was cut short) are reported and not written, and the run exits with 1.\n"
+    "Writes the entries of ARCHIVE under DIR: by default a folder named after the archive,\n"
+    "or the current folder when ARCHIVE is '-' (standard input). With PATTERNs, only the\n"
+    "entries they select: shell-style globs as in 'varel list', a folder's name for all\n"
+    "under it ('docs' or 'docs/'), or #INDEX as 'varel list -v' numbers the entries. When\n"
+    "nothing is selected, nothing is made, DIR included. '/' and '\\' in names make\n"
+    "folders. Names that would leave DIR (absolute, drive letters, '..') or hold control\n"
+    "characters are made safe, and stderr says how. Entries that share a name are all kept,\n"
+    "the later ones with a suffix (a~2.txt). Entries the archive's file cannot hold (it was\n"
+    "cut short) are reported and not written, and the run exits with 1.\n"
     "\n"
     "  -o, --output DIR   the folder to write to (made when missing)\n"
     "  --overwrite        replace existing files (of entries sharing a name, the last wins)\n"
@@ -41,14 +39,17 @@ const char kExtractUsage[] =
     "  -j, --jobs N       decode on N threads (default: one per core); files, names and\n"
     "                     messages are the same for every N\n"
     "  -q, --quiet        no progress line and no summary (notes and errors stay)\n"
-    "  -v, --verbose      print each file written\n";
+    "  -v, --verbose      print each file written\n"
+    "  -h, --help         this text\n";
 
 const char kCatUsage[] =
     "usage: varel cat ARCHIVE NAME|#INDEX [--ignore-case|--case-sensitive]\n"
     "\n"
     "Writes one entry's contents to stdout: the first entry called NAME, or the entry at\n"
-    "INDEX as 'varel list' numbers them (#0 is the first).\n"
-    "\n";
+    "INDEX as 'varel list -v' numbers them (#0 is the first). ARCHIVE '-' is standard\n"
+    "input.\n"
+    "\n"
+    "  -h, --help         this text\n";
 
 enum class ExistingPolicy { kRefuse, kOverwrite, kSkip };
 
@@ -111,7 +112,10 @@ bool ParseExtract(const std::vector<std::string>& args, ExtractRequest* request)
   request->verbose = parsed.Has("--verbose") && !request->quiet;
   request->archive = parsed.positional[0];
   request->patterns.assign(parsed.positional.begin() + 1, parsed.positional.end());
-  request->root = hasOutput ? parsed.values["--output"] : DefaultOutputFolder(request->archive);
+  // Standard input has no name to make a folder of: like tar, the current folder.
+  request->root = hasOutput                 ? parsed.values["--output"]
+                  : request->archive == "-" ? std::string(".")
+                                            : DefaultOutputFolder(request->archive);
   return true;
 }
 
@@ -370,7 +374,7 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
   std::vector<PlannedFile> plan =
       SafePaths(archive, WithoutDamaged(archive, selected, false), rules);
   SettleSharedNames(&plan, request.policy, rules);
-  // An extraction that has nothing to write makes no folder.
+  // Nothing to write, nothing made: not even the output folder.
   std::string error;
   if (!plan.empty() && !MakeFolders(request.root, &error)) {
     Report("extract", error);
@@ -383,7 +387,9 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
   }
   if (tally.failed) status = kExitFailed;
   const size_t total = plan.size() + damaged;
-  if (!request.quiet) {
+  if (!request.quiet && total == 0) {
+    Print("nothing to extract\n");
+  } else if (!request.quiet) {
     Print(Format("extracted %zu of %zu %s (%s) to ", tally.written, total,
                  total == 1 ? "entry" : "entries", FormatBytes(tally.bytesWritten).c_str()) +
           request.root +
@@ -416,11 +422,10 @@ size_t FindEntry(const CHostArchive& archive, const std::string& path, const std
   }
   if (found != count) return found;
   // "#12" is an index unless an entry has that very name.
-  if (wanted.size() > 1 && wanted.size() < 12 && wanted[0] == '#' &&
-      wanted.find_first_not_of("0123456789", 1) == std::string::npos) {
-    const unsigned long long index = std::stoull(wanted.substr(1));
-    if (index < count) return static_cast<size_t>(index);
-    Report("cat", path + Format(": no entry #%llu (it has %zu)", index, count));
+  size_t index = 0;
+  if (ParseEntryIndex(wanted, &index)) {
+    if (index < count) return index;
+    Report("cat", path + Format(": no entry #%zu (it has %zu)", index, count));
     return count;
   }
   Report("cat", path + ": no entry named " + Quoted(wanted));
@@ -450,23 +455,17 @@ int RunCat(const Options& options, const std::vector<std::string>& args) {
   if (!OpenArchive("cat", options, path, &module, &archive)) return kExitFailed;
   const size_t found = FindEntry(archive, path, parsed.positional[1], ignoreCase);
   if (found == archive.entries().size()) return kExitFailed;
-#if defined(_WIN32)
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
+  // A failed write is reported when the command ends (FinishOutput), a closed pipe ends
+  // the run quietly (PrintBytes).
   std::string error;
+  bool outputFailed = false;
   const bool ok = archive.Extract(
       found,
-      [](const uint8_t* data, size_t n, std::string* sinkError) {
-        if ((n != 0 && std::fwrite(data, 1, n, stdout) != n) || std::fflush(stdout) != 0) {
-          *sinkError = "cannot write to stdout";
-          return false;
-        }
-        return true;
+      [&outputFailed](const uint8_t* data, size_t n, std::string*) {
+        outputFailed = !PrintBytes(data, n);
+        return !outputFailed;
       },
       &error);
-  if (!ok) {
-    Report("cat", error);
-    return kExitFailed;
-  }
-  return kExitOk;
+  if (!ok && !outputFailed) Report("cat", error);
+  return ok ? kExitOk : kExitFailed;
 }

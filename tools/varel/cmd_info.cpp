@@ -25,6 +25,12 @@ bool QueryText(const PluginExports& p, int32_t index, bool pattern, std::string*
   return true;
 }
 
+// The plug-in's texts are ANSI-code-page bytes in fixed fields, not always terminated.
+template <size_t N>
+std::string InfoText(const char (&field)[N]) {
+  return Utf8FromAnsi(std::string(field, strnlen(field, N)));
+}
+
 const char* TypeName(int32_t type) {
   switch (type) {
     case 1: return "psarc";
@@ -34,6 +40,20 @@ const char* TypeName(int32_t type) {
 }
 
 }  // namespace
+
+int RunVersion(const Options& options) {
+  Print("varel " VAREL_VERSION "\n");
+  CPluginModule module;
+  if (!LoadPlugin(options, &module)) return kExitFailed;
+  PluginInfo info = {};
+  if (module.exports().GetPluginInfo(&info) != 0) {
+    Report("", "the plug-in refused the information query");
+    return kExitFailed;
+  }
+  const std::string path = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+  Print("plug-in: " + path + " (" + InfoText(info.name) + " " + InfoText(info.version) + ")\n");
+  return kExitOk;
+}
 
 int RunInfo(const Options& options, const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
@@ -54,13 +74,8 @@ int RunInfo(const Options& options, const std::vector<std::string>& args) {
     Report("info", "the plug-in refused the information query");
     return kExitFailed;
   }
-  // The plug-in's texts are ANSI-code-page bytes in fixed fields, not always terminated.
-  const auto text = [](const char* field, size_t width) {
-    return Utf8FromAnsi(std::string(field, strnlen(field, width)));
-  };
-  Print("name:    " + text(info.name, sizeof(info.name)) +
-        "\nauthor:  " + text(info.author, sizeof(info.author)) +
-        "\nversion: " + text(info.version, sizeof(info.version)) + "\n");
+  Print("name:    " + InfoText(info.name) + "\nauthor:  " + InfoText(info.author) +
+        "\nversion: " + InfoText(info.version) + "\n");
   for (int32_t i = 0; i < info.extCount1; ++i) {
     std::string description;
     std::string pattern;
@@ -78,7 +93,7 @@ int RunDetect(const Options& options, const std::vector<std::string>& args) {
     Print(
         "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
         "pkg or unknown,\nor what keeps the plug-in from reading a file that begins as a "
-        "PSARC\n(\"psarc, lzma compression: not supported\").\n");
+        "PSARC\n(\"psarc, lzma compression: not supported\"). FILE '-' is standard input.\n");
     return kExitOk;
   }
   if (args.empty()) {

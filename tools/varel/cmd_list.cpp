@@ -13,17 +13,29 @@
 namespace {
 
 const char kUsage[] =
-    "usage: varel list ARCHIVE [--json] [--ignore-case|--case-sensitive] [PATTERN...]\n"
+    "usage: varel list ARCHIVE [-v] [-h] [-1|--json] [--ignore-case|--case-sensitive]\n"
+    "                  [PATTERN...]\n"
     "\n"
-    "Lists the entries of ARCHIVE: index, name, size, packed size, ratio, offset and the\n"
-    "format's details (PSARC: first block; PKG: compressed or stored), then the totals.\n"
-    "PATTERNs are shell-style globs (* ? [...]) on the whole entry name; '*' also matches\n"
-    "'/', and '/' and '\\' match each other. Quote them so the shell leaves them alone.\n"
-    "Names are UTF-8 as PSARC archives hold them; other names are read in the system's\n"
-    "ANSI code page.\n"
+    "Lists the entries of ARCHIVE ('-': standard input), one a row: size, packed size,\n"
+    "ratio, then the name; then the totals. PATTERNs select entries as in 'varel extract':\n"
+    "shell-style globs (* ? [...]) on the whole entry name ('*' also matches '/', and '/'\n"
+    "and '\\' match each other; quote them so the shell leaves them alone), a folder's name\n"
+    "for all under it, or #INDEX. Names are UTF-8 as PSARC archives hold them; other names\n"
+    "are read in the system's ANSI code page.\n"
     "\n"
-    "  --json             one JSON object for scripts, in UTF-8; a name that is not its\n"
-    "                     archive's bytes as they stand also gives them, as nameBytes (hex)\n";
+    "  -v, --verbose         also the index, the offset of the stored bytes and the\n"
+    "                        format's details (PSARC: first block; PKG: compressed or\n"
+    "                        stored), before the name\n"
+    "  -h, --human-readable  sizes as 1.5 MiB (here -h is not help: use --help)\n"
+    "  -1, --names           only the names, one a line\n"
+    "  --json                one JSON object for scripts, in UTF-8; a name that is not its\n"
+    "                        archive's bytes as they stand also gives them, as nameBytes\n"
+    "                        (hex)\n";
+
+struct ListStyle {
+  bool verbose = false;
+  bool human = false;
+};
 
 std::string Ratio(uint64_t packed, uint64_t size) {
   if (size == 0) return "-";
@@ -59,7 +71,7 @@ std::string JsonName(const EntryName& name) {
   return out;
 }
 
-bool PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected) {
+void PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected) {
   uint64_t size = 0;
   uint64_t packed = 0;
   std::string out = "{\n  \"archive\": " + JsonString(archive.path()) + ",\n  \"format\": \"" +
@@ -78,39 +90,58 @@ bool PrintJson(const CHostArchive& archive, const std::vector<size_t>& selected)
   out += "  \"totals\": {\"entries\": " + std::to_string(selected.size()) +
          ", \"size\": " + std::to_string(size) + ", \"packedSize\": " + std::to_string(packed) +
          "}\n}\n";
-  return Print(out);
+  Print(out);
 }
 
-bool PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected) {
+void PrintNames(const CHostArchive& archive, const std::vector<size_t>& selected) {
+  std::string out;
+  for (size_t i : selected) out += PrintableName(archive.name(i).text) + "\n";
+  Print(out);
+}
+
+// The table: numbers line up on their last digit and words on their first letter; the name
+// comes last, so that no name, however long or wide its characters, moves another column.
+void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected,
+                const ListStyle& style) {
+  enum Column { kIndex, kSize, kPacked, kRatio, kOffset, kDetails, kName, kColumns };
+  const bool shown[kColumns] = {style.verbose, true,          true, true,
+                                style.verbose, style.verbose, true};
+  const bool left[kColumns] = {false, false, false, false, false, true, true};
+  const auto bytes = [&style](uint64_t n) {
+    return style.human ? FormatBytes(n) : std::to_string(n);
+  };
   struct Row {
-    std::string cells[7];
+    std::string cells[kColumns];
   };
   std::vector<Row> rows;
-  rows.push_back({{"index", "name", "size", "packed", "ratio", "offset", "details"}});
+  rows.push_back({{"index", "size", "packed", "ratio", "offset", "details", "name"}});
   uint64_t size = 0;
   uint64_t packed = 0;
   for (size_t i : selected) {
     const ArchiveEntry& e = archive.entries()[i];
     size += e.size;
     packed += e.packedSize;
-    rows.push_back({{std::to_string(i), PrintableName(archive.name(i).text), std::to_string(e.size),
-                     std::to_string(e.packedSize), Ratio(e.packedSize, e.size),
-                     std::to_string(e.offset), Details(e)}});
+    rows.push_back(
+        {{std::to_string(i), bytes(e.size), bytes(e.packedSize), Ratio(e.packedSize, e.size),
+          std::to_string(e.offset), Details(e), PrintableName(archive.name(i).text)}});
   }
-  size_t width[7] = {};
+  size_t width[kColumns] = {};
   for (const Row& r : rows) {
-    for (int c = 0; c < 7; ++c) width[c] = std::max(width[c], r.cells[c].size());
+    for (int c = 0; c < kColumns; ++c) width[c] = std::max(width[c], r.cells[c].size());
   }
   std::string out;
   for (const Row& r : rows) {
     std::string line;
-    for (int c = 0; c < 7; ++c) {
+    for (int c = 0; c < kColumns; ++c) {
+      if (!shown[c]) continue;
       const std::string& cell = r.cells[c];
-      const std::string pad(width[c] - cell.size(), ' ');
-      // Names and details read left to right; numbers line up on their last digit.
-      const bool left = c == 1 || c == 6;
-      if (c > 0) line += "  ";
-      line += left ? cell + (c == 6 ? std::string() : pad) : pad + cell;
+      if (!line.empty()) line += "  ";
+      if (c == kName) {
+        line += cell;
+      } else {
+        const std::string pad(width[c] - cell.size(), ' ');
+        line += left[c] ? cell + pad : pad + cell;
+      }
     }
     out += line + "\n";
   }
@@ -118,21 +149,32 @@ bool PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
          std::to_string(size) + " bytes (" + FormatBytes(size) + "), packed " +
          std::to_string(packed) + " bytes (" + FormatBytes(packed) + "), " + Ratio(packed, size) +
          "\n";
-  return Print(out);
+  Print(out);
 }
 
 }  // namespace
 
 int RunList(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
+  // -h is human-readable sizes here, as in ls and du; --help is help.
+  if (WantsHelp(args, false)) {
     Print(std::string(kUsage) + kCaseUsage);
     return kExitOk;
   }
   ParsedArgs parsed;
   bool ignoreCase = false;
   if (!ParseArgs("list", args,
-                 {{nullptr, "--json", false}, kIgnoreCaseOption, kCaseSensitiveOption}, &parsed) ||
+                 {{nullptr, "--json", false},
+                  {"-v", "--verbose", false},
+                  {"-h", "--human-readable", false},
+                  {"-1", "--names", false},
+                  kIgnoreCaseOption,
+                  kCaseSensitiveOption},
+                 &parsed) ||
       !ParseIgnoreCase("list", parsed, &ignoreCase)) {
+    return kExitUsage;
+  }
+  if (parsed.Has("--json") && parsed.Has("--names")) {
+    Report("list", "--json and --names exclude each other");
     return kExitUsage;
   }
   if (parsed.positional.empty()) {
@@ -148,14 +190,18 @@ int RunList(const Options& options, const std::vector<std::string>& args) {
   const std::vector<size_t> selected = SelectEntries(archive, patterns, ignoreCase, &unmatched);
   // Rows of lost records would show only the zeros read in their place.
   const std::vector<size_t> shown = WithoutDamaged(archive, selected, true);
-  const bool printed =
-      parsed.Has("--json") ? PrintJson(archive, shown) : PrintTable(archive, shown);
+  ListStyle style;
+  style.verbose = parsed.Has("--verbose");
+  style.human = parsed.Has("--human-readable");
+  if (parsed.Has("--json")) {
+    PrintJson(archive, shown);
+  } else if (parsed.Has("--names")) {
+    PrintNames(archive, shown);
+  } else {
+    PrintTable(archive, shown, style);
+  }
   for (const std::string& p : unmatched) Report("list", path + ": no entry matches " + Quoted(p));
   const bool damaged = ReportDamage("list", archive, selected, "") != 0;
   ReportCutNames("list", &archive, selected);
-  if (!printed || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    Report("list", "cannot write the listing");
-    return kExitFailed;
-  }
   return unmatched.empty() && !damaged ? kExitOk : kExitFailed;
 }

@@ -21,7 +21,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [--quiet] PATH...\n"
+    "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [-q] PATH...\n"
     "\n"
     "Builds OUT from the files and folders named (folders with everything under them).\n"
     "Entry names are the paths as given, relative to DIR when -C is used, '/' separated:\n"
@@ -30,13 +30,19 @@ const char kUsage[] =
     "cannot hold is refused). PSARC blocks are zlib-compressed (level 9) where that makes\n"
     "them smaller; PKG entries are LZ-coded where that makes them smaller.\n"
     "The archive is written under a temporary name beside OUT and renamed when complete:\n"
-    "a failed or interrupted pack leaves nothing behind.\n"
+    "a failed or interrupted pack leaves nothing behind. OUT '-' writes the archive to\n"
+    "standard output (never to a terminal), once it is complete, through a temporary file\n"
+    "in the system's temporary folder; the summary then goes to stderr.\n"
     "\n"
     "  -C DIR         resolve PATHs in DIR\n"
     "  --overwrite    replace OUT if it exists\n"
     "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
     "                 same for every N\n"
-    "  -q, --quiet    no progress line and no summary\n";
+    "  -q, --quiet    no progress line and no summary\n"
+    "  -h, --help     this text\n";
+
+// OUT that stands for standard output.
+bool ToStdout(const std::string& out) { return out == "-"; }
 
 struct Input {
   std::string name;  // inside the archive, UTF-8
@@ -202,6 +208,15 @@ bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
 // OUT may be written, the folder it goes into exists, and -C names a folder; false after
 // saying why.
 bool CheckPlaces(const PackRequest& request) {
+  if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
+    Report("pack", request.base + ": not a folder");
+    return false;
+  }
+  if (ToStdout(request.out)) {
+    if (!IsTerminal(stdout)) return true;
+    Report("pack", "refusing to write an archive to a terminal; redirect stdout or name a file");
+    return false;
+  }
   const PathKind outKind = GetPathKind(request.out);
   if (outKind == PathKind::kFolder || outKind == PathKind::kOther) {
     Report("pack", request.out + ": exists and is not a file");
@@ -216,10 +231,6 @@ bool CheckPlaces(const PackRequest& request) {
   SplitPath(request.out, &folder, &name);
   if (!folder.empty() && GetPathKind(folder) != PathKind::kFolder) {
     Report("pack", request.out + ": the folder " + folder + " does not exist");
-    return false;
-  }
-  if (!request.base.empty() && GetPathKind(request.base) != PathKind::kFolder) {
-    Report("pack", request.base + ": not a folder");
     return false;
   }
   return true;
@@ -239,7 +250,7 @@ bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
                              : given == "."                   ? request.base
                                                               : JoinPath(request.base, given);
     std::string error;
-    if (!Collect(path, name, request.out, inputs, &error)) {
+    if (!Collect(path, name, ToStdout(request.out) ? std::string() : request.out, inputs, &error)) {
       Report("pack", error);
       return false;
     }
@@ -251,8 +262,31 @@ bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
   return true;
 }
 
-// Writes the archive into the temporary file and renames it into place; false after
-// saying why.
+// Copies the complete archive from its temporary file to stdout, then removes the file.
+// False with error saying why, or with error empty when stdout failed (FinishOutput
+// reports that).
+bool SendToStdout(COutputFile* output, std::string* error) {
+  if (!output->FinishWriting(error)) return false;
+  CInputFile archive;
+  if (!archive.Open(output->temporaryPath(), error)) return false;
+  std::vector<uint8_t> buffer(1u << 20);
+  for (uint64_t offset = 0;;) {
+    size_t got = 0;
+    if (!archive.ReadAt(offset, buffer.data(), buffer.size(), &got, error)) return false;
+    if (got == 0) break;
+    if (!PrintBytes(buffer.data(), got)) {
+      error->clear();
+      return false;
+    }
+    offset += got;
+  }
+  archive.Close();
+  output->Abandon();
+  return true;
+}
+
+// Writes the archive into the temporary file and renames it into place (or sends it to
+// stdout); false after saying why.
 bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
               COutputFile* output) {
   uint64_t total = 0;
@@ -281,14 +315,21 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
     Report("pack", request.out + ": " + error);
     return false;
   }
-  if (!output->Commit(request.overwrite, &error)) {
-    Report("pack", error);
+  const bool toStdout = ToStdout(request.out);
+  if (!(toStdout ? SendToStdout(output, &error) : output->Commit(request.overwrite, &error))) {
+    if (!error.empty()) Report("pack", error);
     return false;
   }
   if (!request.quiet) {
-    Print(Format("packed %zu %s (%s) into ", inputs.size(), inputs.size() == 1 ? "file" : "files",
-                 FormatBytes(total).c_str()) +
-          request.out + " (" + FormatBytes(sink.end()) + ")\n");
+    const std::string summary =
+        Format("packed %zu %s (%s) into ", inputs.size(), inputs.size() == 1 ? "file" : "files",
+               FormatBytes(total).c_str()) +
+        (toStdout ? std::string("stdout") : request.out) + " (" + FormatBytes(sink.end()) + ")";
+    if (toStdout) {
+      Report("pack", summary);
+    } else {
+      Print(summary + "\n");
+    }
   }
   return true;
 }
@@ -308,10 +349,16 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
       !CheckInputs(request.pkg, planned, &inputs)) {
     return kExitFailed;
   }
-  // Opened after the files were collected, so that the walk never meets it.
+  // Opened after the files were collected, so that the walk never meets it. The archive
+  // for stdout is made whole first (the writers fill its tables in last).
   std::string folder;
   std::string name;
-  SplitPath(request.out, &folder, &name);
+  if (ToStdout(request.out)) {
+    folder = TemporaryFolder();
+    name = "varel-pack";
+  } else {
+    SplitPath(request.out, &folder, &name);
+  }
   COutputFile output;
   std::string error;
   if (!output.Open(folder, name, &error)) {

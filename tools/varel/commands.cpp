@@ -1,6 +1,7 @@
 #include "tools/varel/commands.h"
 
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "tools/varel/report.h"
@@ -37,13 +38,28 @@ bool OpenArchive(const char* command, const Options& options, const std::string&
   return true;
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
+bool WantsHelp(const std::vector<std::string>& args, bool shortHelp) {
   for (const std::string& a : args) {
     if (a == "--") return false;
-    if (a == "--help" || a == "-h") return true;
+    if (a == "--help" || (shortHelp && a == "-h")) return true;
   }
   return false;
 }
+
+namespace {
+
+const OptionSpec* FindOption(const std::vector<OptionSpec>& specs, const std::string& key) {
+  for (const OptionSpec& s : specs) {
+    if (key == s.longName || (s.shortName != nullptr && key == s.shortName)) return &s;
+  }
+  return nullptr;
+}
+
+void ReportUnknown(const char* command, const std::string& option) {
+  Report(command, "unknown option " + Quoted(option) + " (see 'varel " + command + " --help')");
+}
+
+}  // namespace
 
 bool ParseArgs(const char* command, const std::vector<std::string>& args,
                const std::vector<OptionSpec>& specs, ParsedArgs* out) {
@@ -58,14 +74,37 @@ bool ParseArgs(const char* command, const std::vector<std::string>& args,
       optionsEnded = true;
       continue;
     }
-    const size_t eq = a.compare(0, 2, "--") == 0 ? a.find('=') : std::string::npos;
-    const std::string key = a.substr(0, eq);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs) {
-      if (key == s.longName || (s.shortName != nullptr && key == s.shortName)) spec = &s;
+    if (a[1] != '-') {
+      // Short options, bundled as getopt takes them: "-qv" is "-q -v"; the first that takes
+      // a value takes the rest of the word ("-oDIR", "-qoDIR") or else the next word.
+      for (size_t k = 1; k < a.size(); ++k) {
+        const std::string key = std::string("-") + a[k];
+        const OptionSpec* spec = FindOption(specs, key);
+        if (spec == nullptr) {
+          ReportUnknown(command, key);
+          return false;
+        }
+        if (!spec->takesValue) {
+          out->flags.insert(spec->longName);
+          continue;
+        }
+        if (k + 1 < a.size()) {
+          out->values[spec->longName] = a.substr(k + 1);
+        } else if (i + 1 < args.size()) {
+          out->values[spec->longName] = args[++i];
+        } else {
+          Report(command, key + " needs a value");
+          return false;
+        }
+        break;
+      }
+      continue;
     }
+    const size_t eq = a.find('=');
+    const std::string key = a.substr(0, eq);
+    const OptionSpec* spec = FindOption(specs, key);
     if (spec == nullptr) {
-      Report(command, "unknown option " + Quoted(key) + " (see 'varel " + command + " --help')");
+      ReportUnknown(command, key);
       return false;
     }
     if (!spec->takesValue) {
@@ -124,25 +163,63 @@ bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs) {
   return true;
 }
 
+bool ParseEntryIndex(const std::string& text, size_t* index) {
+  if (text.size() < 2 || text.size() > 11 || text[0] != '#' ||
+      text.find_first_not_of("0123456789", 1) != std::string::npos) {
+    return false;
+  }
+  const unsigned long long n = std::stoull(text.substr(1));
+  if (n > SIZE_MAX) return false;
+  *index = static_cast<size_t>(n);
+  return true;
+}
+
+namespace {
+
+// A pattern, and whether it selects an entry: by the whole name, or by a folder the entry
+// lies in (the name up to one of its separators). A pattern that ends with a separator
+// names only folders.
+struct Selector {
+  Selector(const std::string& pattern, bool ignoreCase)
+      : folderOnly(!pattern.empty() && (pattern.back() == '/' || pattern.back() == '\\')),
+        compiled(pattern.substr(0, pattern.find_last_not_of("/\\") + 1), ignoreCase) {}
+  bool Selects(const std::string& name) const {
+    if (!folderOnly && compiled.Matches(name)) return true;
+    for (size_t i = 1; i < name.size(); ++i) {
+      if ((name[i] == '/' || name[i] == '\\') && compiled.Matches(name.substr(0, i))) return true;
+    }
+    return false;
+  }
+  bool folderOnly;
+  CNamePattern compiled;
+};
+
+}  // namespace
+
 std::vector<size_t> SelectEntries(const CHostArchive& archive,
                                   const std::vector<std::string>& patterns, bool ignoreCase,
                                   std::vector<std::string>* unmatched) {
-  std::vector<CNamePattern> compiled;
-  for (const std::string& p : patterns) compiled.emplace_back(p, ignoreCase);
-  std::vector<size_t> selected;
+  std::vector<Selector> selectors;
+  for (const std::string& p : patterns) selectors.emplace_back(p, ignoreCase);
+  const size_t count = archive.entries().size();
+  std::vector<bool> chosen(count, patterns.empty());
   std::vector<bool> used(patterns.size(), false);
-  for (size_t i = 0; i < archive.entries().size(); ++i) {
-    bool take = patterns.empty();
-    for (size_t p = 0; p < compiled.size(); ++p) {
-      if (compiled[p].Matches(archive.name(i).text)) {
-        take = true;
-        used[p] = true;
-      }
+  for (size_t i = 0; i < count; ++i) {
+    for (size_t p = 0; p < selectors.size(); ++p) {
+      if (selectors[p].Selects(archive.name(i).text)) chosen[i] = used[p] = true;
     }
-    if (take) selected.push_back(i);
   }
   for (size_t p = 0; p < patterns.size(); ++p) {
+    // "#12" is an index unless it matched an entry's name.
+    size_t index = 0;
+    if (!used[p] && ParseEntryIndex(patterns[p], &index) && index < count) {
+      chosen[index] = used[p] = true;
+    }
     if (!used[p]) unmatched->push_back(patterns[p]);
+  }
+  std::vector<size_t> selected;
+  for (size_t i = 0; i < count; ++i) {
+    if (chosen[i]) selected.push_back(i);
   }
   return selected;
 }

@@ -33,11 +33,14 @@ bool LoadPlugin(const Options& options, CPluginModule* module);
 bool OpenArchive(const char* command, const Options& options, const std::string& path,
                  CPluginModule* module, CHostArchive* archive);
 
-// True when args hold --help or -h (after which the command prints its usage).
-bool WantsHelp(const std::vector<std::string>& args);
+// True when args hold --help, or -h unless shortHelp is false (list, where -h means
+// human-readable sizes); the command then prints its usage.
+bool WantsHelp(const std::vector<std::string>& args, bool shortHelp = true);
 
-// A command's options: "-o DIR", "--output DIR", "--output=DIR", flags such as "--quiet";
-// "--" ends the options. Everything else is positional, in order.
+// A command's options, in the getopt manner: "-o DIR", "-oDIR", "--output DIR",
+// "--output=DIR", flags such as "--quiet", and short ones bundled ("-qv", "-qo DIR",
+// "-qoDIR"); "--" ends the options, and "-" alone is positional (standard input or output).
+// Everything else is positional, in order.
 struct OptionSpec {
   const char* shortName;  // "-o", or nullptr
   const char* longName;   // "--output"
@@ -70,6 +73,8 @@ bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignore
 extern const OptionSpec kJobsOption;
 bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs);
 
+// varel --version: varel's version, and the plug-in it loads with that plug-in's own.
+int RunVersion(const Options& options);
 int RunInfo(const Options& options, const std::vector<std::string>& args);
 int RunDetect(const Options& options, const std::vector<std::string>& args);
 int RunList(const Options& options, const std::vector<std::string>& args);
@@ -77,8 +82,14 @@ int RunExtract(const Options& options, const std::vector<std::string>& args);
 int RunCat(const Options& options, const std::vector<std::string>& args);
 int RunPack(const Options& options, const std::vector<std::string>& args);
 
-// The indexes of the entries whose names match any of the patterns (all entries when there
-// are none), in archive order; patterns that matched nothing go to unmatched.
+// The index "#N" names, as 'varel list' numbers the entries (#0 is the first); false when
+// text is not of that form.
+bool ParseEntryIndex(const std::string& text, size_t* index);
+
+// The indexes of the entries that any of the patterns selects (all entries when there are
+// none), in archive order; patterns that selected nothing go to unmatched. A pattern
+// selects the entries whose names it matches, and every entry under a folder it matches
+// ("docs" and "docs/" select docs/...); "#N" selects entry N, unless it matched a name.
 std::vector<size_t> SelectEntries(const CHostArchive& archive,
                                   const std::vector<std::string>& patterns, bool ignoreCase,
                                   std::vector<std::string>* unmatched);

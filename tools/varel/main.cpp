@@ -26,21 +26,33 @@ void PrintUsage(FILE* out) {
       "commands:\n"
       "  info                          the plug-in's name, author, version and file types\n"
       "  detect FILE...                the archive type of each file\n"
-      "  list ARCHIVE [PATTERN...]     the entries, as a table or --json\n"
+      "  list ARCHIVE [PATTERN...]     the entries: sizes, ratio, name (or names, or JSON)\n"
       "  extract ARCHIVE [-o DIR]      the entries, into files under DIR\n"
       "  cat ARCHIVE NAME|#INDEX       one entry, to stdout\n"
       "  pack psarc|pkg OUT PATH...    a new archive from files and folders\n"
       "\n"
+      "ARCHIVE '-' is standard input; OUT '-' is standard output. Short options bundle\n"
+      "(-qv) and take their values attached or apart (-oDIR, -o DIR).\n"
+      "\n"
       "  --plugin PATH   the plug-in to load (default: %s beside varel)\n"
+      "  --version       varel's version and the plug-in it loads\n"
+      "  -h, --help      this text\n"
       "\n"
       "Run 'varel COMMAND --help' for a command's options. Exit codes: 0 success,\n"
       "1 an operation failed, 2 a usage error.\n",
       PluginFileName());
-  WriteText(out, usage);
+  // On stdout through Print, so that a failed write fails the run.
+  if (out == stdout) {
+    Print(usage);
+  } else {
+    WriteText(out, usage);
+  }
 }
 
-int Run(const std::vector<std::string>& args) {
+// Runs the command args name; *command is set to it once it is known.
+int Run(const std::vector<std::string>& args, std::string* command) {
   Options options;
+  bool version = false;
   size_t i = 0;
   while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
     if (args[i] == "--plugin") {
@@ -56,29 +68,35 @@ int Run(const std::vector<std::string>& args) {
     } else if (args[i] == "--help" || args[i] == "-h") {
       PrintUsage(stdout);
       return kExitOk;
+    } else if (args[i] == "--version") {
+      version = true;
+      ++i;
     } else {
       Report("", "unknown option " + Quoted(args[i]));
       PrintUsage(stderr);
       return kExitUsage;
     }
   }
+  if (version) return RunVersion(options);
   if (i >= args.size()) {
     PrintUsage(stderr);
     return kExitUsage;
   }
-  const std::string command = args[i];
+  const std::string name = args[i];
   std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
-  if (command == "help") {
+  if (name == "help") {
     if (rest.empty()) {
       PrintUsage(stdout);
       return kExitOk;
     }
-    return Run({rest[0], "--help"});
+    return Run({rest[0], "--help"}, command);
   }
   for (const Command& c : Commands()) {
-    if (command == c.name) return c.run(options, rest);
+    if (name != c.name) continue;
+    *command = name;
+    return c.run(options, rest);
   }
-  Report("", "unknown command " + Quoted(command));
+  Report("", "unknown command " + Quoted(name));
   PrintUsage(stderr);
   return kExitUsage;
 }
@@ -87,12 +105,16 @@ int Run(const std::vector<std::string>& args) {
 int Main(const std::vector<std::string>& args) {
 #if !defined(_WIN32)
   // A write past a file-size limit or into a closed pipe then fails with an error that
-  // varel reports, instead of ending the process without a word.
+  // varel sees: it reports the first, and ends the second by SIGPIPE itself once its
+  // temporary files are gone (EndOnClosedPipe).
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   try {
-    return Run(args);
+    std::string command;
+    const int status = Run(args, &command);
+    // Whatever the command, output that did not reach stdout fails the run.
+    return FinishOutput(command) || status != kExitOk ? status : kExitFailed;
   } catch (const std::bad_alloc&) {
     Report("", "not enough memory");
   } catch (const std::exception& e) {

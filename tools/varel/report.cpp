@@ -1,12 +1,30 @@
 #include "tools/varel/report.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "tools/varel_host/console.h"
 #include "tools/varel_host/entry_names.h"
+#include "tools/varel_host/interrupt_cleanup.h"
 #include "tools/varel_host/progress.h"
+
+namespace {
+
+// The first failed write to stdout, and the errno it left.
+bool g_outputFailed = false;
+int g_outputError = 0;
+
+void NoteOutputFailure(int error) {
+  if (IsClosedPipe(error)) EndOnClosedPipe();
+  if (g_outputFailed) return;
+  g_outputFailed = true;
+  g_outputError = error;
+}
+
+}  // namespace
 
 std::string Format(const char* format, ...) {
   va_list args;
@@ -32,7 +50,32 @@ void Report(const std::string& command, const std::string& message) {
 
 bool Print(const std::string& text) {
   CProgress::ClearShownLine();
-  return WriteText(stdout, text);
+  errno = 0;
+  if (WriteText(stdout, text)) return true;
+  NoteOutputFailure(errno);
+  return false;
+}
+
+bool PrintBytes(const uint8_t* data, size_t n) {
+  static const bool binary = (SetBinaryMode(stdout), true);
+  (void)binary;
+  errno = 0;
+  if ((n == 0 || std::fwrite(data, 1, n, stdout) == n) && std::fflush(stdout) == 0) return true;
+  NoteOutputFailure(errno);
+  return false;
+}
+
+bool FinishOutput(const std::string& command) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) NoteOutputFailure(errno);
+  if (!g_outputFailed) return true;
+  std::string why;
+  if (g_outputError != 0) {
+    why = g_outputError == ENOSPC ? "the disk is full" : std::strerror(g_outputError);
+    if (!why.empty() && why[0] >= 'A' && why[0] <= 'Z') why[0] = static_cast<char>(why[0] + 32);
+  }
+  Report(command, "cannot write to stdout" + (why.empty() ? std::string() : ": " + why));
+  return false;
 }
 
 std::string Quoted(const std::string& name) { return "'" + PrintableName(name) + "'"; }

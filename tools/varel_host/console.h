@@ -8,5 +8,11 @@
 
 // Writes text to stream (stdout or stderr); false when it could not be written.
 bool WriteText(FILE* stream, const std::string& text);
-// True when stream (stdout or stderr) is a terminal: on Windows a console.
+// True when stream (stdin, stdout or stderr) is a terminal: on Windows a console.
 bool IsTerminal(FILE* stream);
+// Bytes written to stream go out unchanged (on Windows no LF to CR LF; a no-op on Linux).
+void SetBinaryMode(FILE* stream);
+// After a write to stdout failed, with error the errno the failing call left: true when
+// stdout is a pipe whose reader has gone. (On Windows any failed write to a pipe: the C
+// runtime reports a closed pipe under more than one errno.)
+bool IsClosedPipe(int error);

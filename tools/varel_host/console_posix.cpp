@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "tools/varel_host/console.h"
 
 bool WriteText(FILE* stream, const std::string& text) {
@@ -7,3 +9,7 @@ bool WriteText(FILE* stream, const std::string& text) {
 }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void SetBinaryMode(FILE*) {}
+
+bool IsClosedPipe(int error) { return error == EPIPE; }

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 
 #include "tools/varel_host/console.h"
@@ -5,9 +8,15 @@
 
 namespace {
 
+HANDLE StandardHandle(FILE* stream) {
+  return GetStdHandle(stream == stderr  ? STD_ERROR_HANDLE
+                      : stream == stdin ? STD_INPUT_HANDLE
+                                        : STD_OUTPUT_HANDLE);
+}
+
 // The console behind stream, or nullptr when it goes to a file, a pipe or nowhere.
 HANDLE ConsoleOf(FILE* stream) {
-  const HANDLE h = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  const HANDLE h = StandardHandle(stream);
   DWORD mode = 0;
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) ? h : nullptr;
 }
@@ -37,3 +46,7 @@ bool WriteText(FILE* stream, const std::string& text) {
 }
 
 bool IsTerminal(FILE* stream) { return ConsoleOf(stream) != nullptr; }
+
+void SetBinaryMode(FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+bool IsClosedPipe(int) { return GetFileType(StandardHandle(stdout)) == FILE_TYPE_PIPE; }

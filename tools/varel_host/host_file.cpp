@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/varel_host/host_fs.h"
+#include "tools/varel_host/console.h"
 
 CHostFile::~CHostFile() { Close(); }
 
@@ -10,12 +10,33 @@ void CHostFile::Close() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   source_ = ArchiveSource();
+  copy_.Abandon();
+}
+
+bool CHostFile::CopyStream(const std::string& path, std::string* error) {
+  if (path == "-" && IsTerminal(stdin)) {
+    *error = "-: standard input is a terminal; pipe an archive in, or name a file";
+    return false;
+  }
+  std::string why;
+  if (!copy_.Open(TemporaryFolder(), "varel-copy", &why)) {
+    *error = path + ": no temporary file to copy it into: " + why;
+    return false;
+  }
+  return CopyStreamInto(path, &copy_, error) && copy_.FinishWriting(error);
 }
 
 bool CHostFile::Open(const std::string& path, std::string* error) {
   Close();
   path_ = path;
-  if (!OpenFileForReading(path, &handle_, &size_, error)) return false;
+  // A name that stands for something other than a file (a FIFO, /dev/stdin on a pipe).
+  const bool stream = path == "-" || GetPathKind(path) == PathKind::kOther;
+  if (stream && !CopyStream(path, error)) return false;
+  const std::string& opened = stream ? copy_.temporaryPath() : path;
+  if (!OpenFileForReading(opened, &handle_, &size_, error)) {
+    Close();
+    return false;
+  }
   header_.assign(kHostHeaderBytes, 0);
   std::vector<uint8_t> head;
   if (!ReadAt(0, kHostHeaderBytes, &head)) {

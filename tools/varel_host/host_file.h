@@ -1,6 +1,10 @@
 // An archive file opened as a host opens one: a Win32 file handle (OpenFileForReading: on
 // Windows through the wide calls, so any name opens), the first header bytes (at least 84,
 // zero-padded for a short file), and reads of stored bytes through the same handle.
+//
+// The plug-in reads at any offset, which a stream cannot serve: standard input (the path
+// "-"), a pipe, a FIFO or a device is first copied whole into a temporary file, which is
+// read instead and removed on every way out (Close, destruction, Ctrl-C).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "host/host_records.h"
+#include "tools/varel_host/host_fs.h"
 
 class CHostFile {
  public:
@@ -16,7 +21,8 @@ class CHostFile {
   CHostFile(const CHostFile&) = delete;
   CHostFile& operator=(const CHostFile&) = delete;
 
-  // Opens path for reading and reads its header. On failure error says why.
+  // Opens path for reading (copying a stream first) and reads its header. On failure
+  // error says why. path() stays the path as given.
   bool Open(const std::string& path, std::string* error);
   void Close();
 
@@ -32,7 +38,11 @@ class CHostFile {
   bool ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got);
 
  private:
+  // Copies a stream into copy_; false after saying why.
+  bool CopyStream(const std::string& path, std::string* error);
+
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  COutputFile copy_;  // a stream's contents, when path_ names one
   std::vector<uint8_t> header_;
   ArchiveSource source_ = {};
   uint64_t size_ = 0;

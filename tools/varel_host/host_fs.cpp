@@ -197,6 +197,12 @@ bool COutputFile::Commit(bool replace, std::string* error) {
   return true;
 }
 
+bool COutputFile::FinishWriting(std::string* error) {
+  if (CloseHandleOnly(error)) return true;
+  Abandon();
+  return false;
+}
+
 void COutputFile::Abandon() {
   std::string ignored;
   CloseHandleOnly(&ignored);

@@ -60,6 +60,10 @@ class CInputFile {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// The folder for temporary files: TMPDIR (else /tmp) on Linux, the system's (TMP, TEMP)
+// on Windows.
+std::string TemporaryFolder();
+
 // Reads a whole file. Files of 2 GiB or more are refused before anything is read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 bool RemoveFile(const std::string& path);
@@ -85,6 +89,11 @@ class COutputFile {
   bool WriteAt(uint64_t offset, const void* data, size_t n, std::string* error);
   // Flushes, closes and renames into place: replacing an existing file only when replace.
   bool Commit(bool replace, std::string* error);
+  // Flushes and closes the temporary file but keeps it under its temporary name, to be read
+  // back (a copy that is not meant to stay): it is still removed by Abandon, by destruction
+  // and by Ctrl-C.
+  bool FinishWriting(std::string* error);
+  const std::string& temporaryPath() const { return tempPath_; }
   // Closes and removes the temporary file, if any.
   void Abandon();
 
@@ -95,6 +104,10 @@ class COutputFile {
   intptr_t handle_ = -1;  // a HANDLE on Windows, a file descriptor on Linux
   int watch_ = -1;        // the interrupt handlers' ticket for tempPath_
 };
+
+// Copies everything that can be read from a stream -- standard input when path is "-",
+// else the pipe, FIFO or device at path -- into out, up to the stream's end.
+bool CopyStreamInto(const std::string& path, COutputFile* out, std::string* error);
 
 // Writes all of data to a file through COutputFile.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t n, bool replace,

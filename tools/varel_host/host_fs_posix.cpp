@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/varel_host/host_fs.h"
@@ -109,6 +110,37 @@ bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
   }
   *size = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+bool CopyStreamInto(const std::string& path, COutputFile* out, std::string* error) {
+  const bool standardInput = path == "-";
+  const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+  if (fd < 0) {
+    *error = Failure(path);
+    return false;
+  }
+  std::vector<uint8_t> buffer(1u << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = (standardInput ? std::string("standard input") : path) +
+               ": cannot read: " + ErrorText(errno);
+      ok = false;
+    }
+    if (got <= 0 || !out->Write(buffer.data(), static_cast<size_t>(got), error)) {
+      ok = ok && got == 0;
+      break;
+    }
+  }
+  if (!standardInput) close(fd);
+  return ok;
+}
+
+std::string TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder != nullptr && *folder != 0 ? folder : "/tmp";
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }

@@ -133,8 +133,10 @@ bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
     *error = path + ": is a folder";
     return false;
   }
-  *handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for deletion, so that a temporary copy being read (standard input's, the
+  // archive pack sends to stdout) can still be removed by an interrupt; it goes once closed.
+  *handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (*handle == INVALID_HANDLE_VALUE) {
     *error = Failure(path);
     return false;
@@ -148,6 +150,44 @@ bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
   }
   *size = static_cast<uint64_t>(li.QuadPart);
   return true;
+}
+
+bool CopyStreamInto(const std::string& path, COutputFile* out, std::string* error) {
+  const bool standardInput = path == "-";
+  const HANDLE in = standardInput ? GetStdHandle(STD_INPUT_HANDLE)
+                                  : CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+    *error = standardInput ? std::string("standard input: cannot read") : Failure(path);
+    return false;
+  }
+  std::vector<uint8_t> buffer(1u << 20);
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      // The writing end of a pipe closed: the end of the stream.
+      const DWORD code = GetLastError();
+      if (code == ERROR_BROKEN_PIPE) break;
+      *error = (standardInput ? std::string("standard input") : path) +
+               ": cannot read: " + ErrorText(code);
+      ok = false;
+      break;
+    }
+    if (got == 0 || !out->Write(buffer.data(), got, error)) {
+      ok = got == 0;
+      break;
+    }
+  }
+  if (!standardInput) CloseHandle(in);
+  return ok;
+}
+
+std::string TemporaryFolder() {
+  WCHAR folder[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  return n == 0 || n > MAX_PATH ? std::string(".") : Utf8FromWide(folder, n);
 }
 
 bool RemoveFile(const std::string& path) {

@@ -25,3 +25,9 @@ void UnwatchTemporaryFile(int ticket);
 void RemoveWatchedFiles();
 // What the handlers do: the same, once InterruptUnderWay says so.
 void RemoveWatchedFilesForTheEnd();
+
+// Ends the run the way a program whose output pipe was closed ends (`varel cat A X | head`):
+// removes every watched file, then, on Linux, dies by SIGPIPE (status 141 in a shell), as
+// a program that had not ignored the signal would; on Windows, which has no such signal,
+// exits with status 1. Nothing is printed: the reader chose to stop reading.
+[[noreturn]] void EndOnClosedPipe();

@@ -1,6 +1,8 @@
 // Signals on Linux: SIGINT (Ctrl-C), SIGHUP (the terminal went away) and SIGTERM remove the
-// watched files, then end the process as the signal would have.
+// watched files, then end the process as the signal would have; so does a closed pipe,
+// through SIGPIPE raised once varel has seen the failed write.
 #include <csignal>
+#include <cstdlib>
 
 #include "tools/varel_host/host_fs_platform.h"
 #include "tools/varel_host/interrupt_cleanup.h"
@@ -27,4 +29,17 @@ void InstallInterruptHandlers() {
     action.sa_flags = SA_RESETHAND;
     sigaction(signal, &action, nullptr);
   }
+}
+
+void EndOnClosedPipe() {
+  RemoveWatchedFiles();
+  // varel ignores SIGPIPE so that a failed write is seen and reported; the default action
+  // back in place, the signal ends the process at once.
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+  raise(SIGPIPE);
+  std::_Exit(1);  // not reached
 }

@@ -1,5 +1,7 @@
 // Console events on Windows: Ctrl-C, Ctrl-Break, closing the console window, logging off
 // and shutting down remove the watched files, then the system's handler ends the process.
+#include <cstdlib>
+
 #include "platform/win32_api.h"
 #include "tools/varel_host/host_fs_platform.h"
 #include "tools/varel_host/interrupt_cleanup.h"
@@ -21,3 +23,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }  // namespace
 
 void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+void EndOnClosedPipe() {
+  // Files still open go once the process has ended and closed their handles.
+  RemoveWatchedFiles();
+  std::_Exit(1);
+}
