@@ -11,6 +11,7 @@
 // exactly that many bytes (zero past the input's end) flush against an inaccessible page.
 // The same bytes, as a file, go through the file form: both forms must give the same
 // output, and the extraction must hand over exactly its first size bytes.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -22,71 +23,78 @@ namespace {
 
 constexpr uint64_t kMaxStored = 32u << 20;
 
-}  // namespace
+// The input's two block tables, released with it. `held` keeps the values the input holds
+// a byte of, as a listing keeps those the file delivered; the rest read as 0. `whole`
+// holds every value, zeros included: both must give the same packed size and the same
+// bytes.
+struct Tables {
+  BlockTable* held = NewBlockTable(kPsarcBlockSize);
+  BlockTable* whole = NewBlockTable(kPsarcBlockSize);
+  Tables() { FUZZ_CHECK(held != nullptr && whole != nullptr); }
+  ~Tables() {
+    DeleteBlockTable(held);
+    DeleteBlockTable(whole);
+  }
+  Tables(const Tables&) = delete;
+  Tables& operator=(const Tables&) = delete;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 6) return 0;
-  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0x3FFFFu;
-  if (data[3] & 0x80) plain = 0xFFFFFFF0u | (data[0] & 0x0Fu);
-  const uint64_t high = (data[3] & 0x40) ? (uint64_t{0x12} << 32) : 0;
-  const uint32_t firstBlock = data[4];
-  const size_t values = data[5];
+// Reads the `values` little-endian u16 values from byte 6 on into both tables; returns
+// where the stored bytes begin.
+size_t FillTables(const uint8_t* data, size_t size, size_t values, Tables* tables) {
   size_t at = 6;
-
-  // The table keeps the values the input holds a byte of, as a listing keeps those the
-  // file delivered; the rest read as 0. A second table holds every value, zeros included:
-  // both must give the same packed size and the same bytes.
   const size_t inInput = size > at ? (size - at + 1) / 2 : 0;
   const size_t held = inInput < values ? inInput : values;
-  BlockTable* table = NewBlockTable(kPsarcBlockSize);
-  BlockTable* whole = NewBlockTable(kPsarcBlockSize);
-  FUZZ_CHECK(table != nullptr && whole != nullptr);
   uint32_t* v =
-      table->storedSizes.Alloc(static_cast<uint32_t>(values), static_cast<uint32_t>(held));
-  uint32_t* w =
-      whole->storedSizes.Alloc(static_cast<uint32_t>(values), static_cast<uint32_t>(values));
+      tables->held->storedSizes.Alloc(static_cast<uint32_t>(values), static_cast<uint32_t>(held));
+  uint32_t* w = tables->whole->storedSizes.Alloc(static_cast<uint32_t>(values),
+                                                 static_cast<uint32_t>(values));
   FUZZ_CHECK(v != nullptr && w != nullptr);
   for (size_t k = 0; k < values; ++k, at += 2) {
     w[k] = FuzzLe16(data, size, at);
     if (k < held) v[k] = w[k];
   }
-  const uint8_t* rest = at < size ? data + at : data + size;
-  const size_t restLength = at < size ? size - at : 0;
+  return at;
+}
 
+// The record a listing gives: its packedSize is the listing's own sum over the table.
+ArchiveEntry RecordOf(uint64_t size, uint32_t firstBlock, const Tables& tables) {
   ArchiveEntry entry;
   std::memset(&entry, 0, sizeof(entry));
   entry.type = kTypePsarc;
   entry.param = firstBlock;
-  entry.size = high | plain;
-  entry.blockTable = table;
+  entry.size = size;
+  entry.blockTable = tables.held;
   std::memcpy(entry.tag, "PSARC", 6);
-  entry.packedSize = PsarcPackedSize(entry, table->blockSize, table->storedSizes);
-  FUZZ_CHECK(entry.packedSize == PsarcPackedSize(entry, whole->blockSize, whole->storedSizes));
-  if (entry.packedSize > kMaxStored) {
-    DeleteBlockTable(table);
-    DeleteBlockTable(whole);
-    return 0;
-  }
-  CGuardedBytes stored(static_cast<size_t>(entry.packedSize));
-  std::memcpy(stored.data(), rest, restLength < stored.size() ? restLength : stored.size());
+  entry.packedSize = PsarcPackedSize(entry, tables.held->blockSize, tables.held->storedSizes);
+  FUZZ_CHECK(entry.packedSize ==
+             PsarcPackedSize(entry, tables.whole->blockSize, tables.whole->storedSizes));
+  return entry;
+}
 
-  // Buffer form.
-  Cbuffer fromBuffer;
-  DecodeEntryFromBuffer(&fromBuffer, table->storedSizes, table->blockSize, &entry, stored.data());
+// Buffer form, over both tables: the same bytes.
+void DecodeFromBuffer(const ArchiveEntry& entry, const Tables& tables, const uint8_t* stored,
+                      Cbuffer* fromBuffer) {
+  const BlockTable& held = *tables.held;
+  const BlockTable& whole = *tables.whole;
+  DecodeEntryFromBuffer(fromBuffer, held.storedSizes, held.blockSize, &entry, stored);
   Cbuffer fromWhole;
-  DecodeEntryFromBuffer(&fromWhole, whole->storedSizes, whole->blockSize, &entry, stored.data());
-  FUZZ_CHECK(fromWhole.length == fromBuffer.length);
-  FUZZ_CHECK(fromBuffer.length == 0 ||
-             std::memcmp(fromWhole.data, fromBuffer.data, fromBuffer.length) == 0);
+  DecodeEntryFromBuffer(&fromWhole, whole.storedSizes, whole.blockSize, &entry, stored);
+  FUZZ_CHECK(fromWhole.length == fromBuffer->length);
+  FUZZ_CHECK(fromBuffer->length == 0 ||
+             std::memcmp(fromWhole.data, fromBuffer->data, fromBuffer->length) == 0);
+}
 
-  // File form, over a file that holds exactly the stored bytes at the entry's offset: four
-  // bytes that are not the entry's, the input's stored bytes, then zeros.
+// File form, over a file that holds exactly the stored bytes at the entry's offset: four
+// bytes that are not the entry's, the `given` stored bytes of the input, then zeros up to
+// packedSize. It must give what the buffer form gave.
+void CheckFileForm(const ArchiveEntry& entry, const BlockTable& table, const uint8_t* given,
+                   size_t givenLength, const Cbuffer& fromBuffer) {
   static CFuzzFile file;
   static std::vector<uint8_t> image;
-  const size_t given = restLength < stored.size() ? restLength : stored.size();
   image.assign(4, 0xEE);
-  image.insert(image.end(), rest, rest + given);
-  file.Write(image.data(), image.size(), 4 + stored.size());
+  image.insert(image.end(), given, given + givenLength);
+  file.Write(image.data(), image.size(), 4 + entry.packedSize);
   ArchiveEntry atFour = entry;
   atFour.offset = 4;
   uint8_t header[kHostHeaderBytes] = {0};
@@ -94,34 +102,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   source.file = file.handle();
   source.header = header;
   Cbuffer fromFile;
-  DecodeEntryFromFile(&source, &fromFile, table->storedSizes, table->blockSize, &atFour);
+  DecodeEntryFromFile(&source, &fromFile, table.storedSizes, table.blockSize, &atFour);
 
-  const bool fits = static_cast<int32_t>(plain) >= 0;
+  const uint32_t plain = static_cast<uint32_t>(entry.size);
   FUZZ_CHECK((fromBuffer.data != nullptr) == (fromFile.data != nullptr));
   if (fromBuffer.data != nullptr) {
-    FUZZ_CHECK(fits);
+    FUZZ_CHECK(static_cast<int32_t>(plain) >= 0);
     FUZZ_CHECK(fromBuffer.length == uint64_t{plain} + kPsarcWorkMargin);
     FUZZ_CHECK(fromFile.length == fromBuffer.length);
     FUZZ_CHECK(std::memcmp(fromBuffer.data, fromFile.data, fromBuffer.length) == 0);
   }
+}
 
-  // Extraction through the plug-in object, as TZK_GetFile reaches it.
+// Extraction through the plug-in object, as TZK_GetFile reaches it: exactly the first
+// `plain` bytes the walk gave, and the upper half of the record's size cleared; nothing
+// when the size does not fit.
+void CheckExtraction(ArchiveEntry entry, uint32_t plain, const uint8_t* stored,
+                     const Cbuffer& fromBuffer) {
+  const bool fits = static_cast<int32_t>(plain) >= 0;
   CPluginArchivePSX plugin;
-  HGLOBAL contents = FuzzGetFile(plugin, stored.data(), &entry);
+  HGLOBAL contents = FuzzGetFile(plugin, stored, &entry);
   if (contents == nullptr) {
     FUZZ_CHECK(!fits);
-  } else {
-    FUZZ_CHECK(fits && fromBuffer.data != nullptr);
-    FUZZ_CHECK(GlobalSize(contents) == plain);
-    FUZZ_CHECK(entry.size == plain);
-    if (plain != 0) {
-      const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
-      FUZZ_CHECK(block != nullptr && std::memcmp(block, fromBuffer.data, plain) == 0);
-      GlobalUnlock(contents);
-    }
-    GlobalFree(contents);
+    return;
   }
-  DeleteBlockTable(table);
-  DeleteBlockTable(whole);
+  FUZZ_CHECK(fits && fromBuffer.data != nullptr);
+  FUZZ_CHECK(GlobalSize(contents) == plain);
+  FUZZ_CHECK(entry.size == plain);
+  if (plain != 0) {
+    const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
+    FUZZ_CHECK(block != nullptr && std::memcmp(block, fromBuffer.data, plain) == 0);
+    GlobalUnlock(contents);
+  }
+  GlobalFree(contents);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 6) return 0;
+  uint32_t plain = (data[0] | (data[1] << 8) | (data[2] << 16)) & 0x3FFFFu;
+  if (data[3] & 0x80) plain = 0xFFFFFFF0u | (data[0] & 0x0Fu);
+  const uint64_t high = (data[3] & 0x40) ? (uint64_t{0x12} << 32) : 0;
+
+  Tables tables;
+  const size_t at = FillTables(data, size, data[5], &tables);
+  const ArchiveEntry entry = RecordOf(high | plain, data[4], tables);
+  if (entry.packedSize > kMaxStored) return 0;
+  // The host hands in exactly packedSize bytes: the input's, then zeros.
+  CGuardedBytes stored(static_cast<size_t>(entry.packedSize));
+  const size_t given = at < size ? std::min(size - at, stored.size()) : 0;
+  if (given != 0) std::memcpy(stored.data(), data + at, given);
+
+  Cbuffer fromBuffer;
+  DecodeFromBuffer(entry, tables, stored.data(), &fromBuffer);
+  CheckFileForm(entry, *tables.held, stored.data(), given, fromBuffer);
+  CheckExtraction(entry, plain, stored.data(), fromBuffer);
   return 0;
 }
