@@ -5,11 +5,6 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "tools/varel/commands.h"
 #include "tools/varel/report.h"
 #include "tools/varel_host/console.h"
@@ -357,9 +352,7 @@ int RunCat(const Options& options, const std::vector<std::string>& args) {
   if (!OpenArchive("cat", options, path, &module, &archive)) return kExitFailed;
   const size_t found = FindEntry(archive, path, parsed.positional[1], ignoreCase);
   if (found == archive.entries().size()) return kExitFailed;
-#if defined(_WIN32)
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
+  SetBinaryOutput(stdout);
   std::string error;
   const bool ok = archive.Extract(
       found,

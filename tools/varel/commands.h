@@ -14,6 +14,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Runs varel on its arguments (UTF-8): the exit code, with no exception leaving.
+int Main(const std::vector<std::string>& args);
+
 struct Options {
   std::string pluginPath;  // empty: the plug-in beside varel
 };

@@ -10,3 +10,5 @@
 bool WriteText(FILE* stream, const std::string& text);
 // True when stream (stdout or stderr) is a terminal: on Windows a console.
 bool IsTerminal(FILE* stream);
+// Makes stream write bytes as they are given (on Windows, no line-end translation).
+void SetBinaryOutput(FILE* stream);

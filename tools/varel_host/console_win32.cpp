@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 
 #include "tools/varel_host/console.h"
@@ -37,3 +40,5 @@ bool WriteText(FILE* stream, const std::string& text) {
 }
 
 bool IsTerminal(FILE* stream) { return ConsoleOf(stream) != nullptr; }
+
+void SetBinaryOutput(FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
