@@ -16,6 +16,12 @@ typedef std::basic_string<WCHAR> WideString;
 constexpr uint32_t kNotUtf8 = 0xFFFFFFFFu;
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
+// The length of the sequence a lead byte announces (2 to 4), or 0 for a byte that starts no
+// multi-byte sequence (ASCII, a trail byte, C0, C1, F5 to FF).
+size_t Utf8SequenceLength(uint8_t lead);
+// True for a byte that continues a sequence (10xxxxxx).
+inline bool IsUtf8Trail(uint8_t b) { return (b & 0xC0) == 0x80; }
+
 // The code point at text[*i], with *i moved past it. Overlong forms, surrogates and values
 // past U+10FFFF are not well formed: such a byte comes back as kNotUtf8 and *i moves by 1.
 // *i must be below text.size().
