@@ -6,6 +6,8 @@ namespace {
 
 bool IsSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
+constexpr UINT kUtf8CodePage = 65001;
+
 }  // namespace
 
 size_t Utf8SequenceLength(uint8_t lead) {
@@ -135,18 +137,27 @@ std::string Utf8FromAnsi(const std::string& bytes) {
 }
 
 bool AnsiFromUtf8(const std::string& text, std::string* bytes) {
+  return CodePageFromUtf8(text, GetACP(), bytes);
+}
+
+bool CodePageFromUtf8(const std::string& text, UINT codePage, std::string* bytes) {
   bytes->clear();
   if (!IsValidUtf8(text)) return false;
-  if (text.empty()) return true;
+  // The UTF-8 code page is the text as it stands. (WideCharToMultiByte would refuse both
+  // the no-best-fit flag and the used-default report below for it.)
+  if (codePage == kUtf8CodePage || text.empty()) {
+    *bytes = text;
+    return true;
+  }
   const WideString w = WideFromUtf8(text);
   const int n = static_cast<int>(w.size());
   BOOL usedDefault = FALSE;
-  const int length =
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), n, nullptr, 0,
+                                         nullptr, nullptr);
   if (length <= 0) return false;
   bytes->assign(static_cast<size_t>(length), '\0');
-  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, &(*bytes)[0], length, nullptr,
-                          &usedDefault) != length ||
+  if (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), n, &(*bytes)[0], length,
+                          nullptr, &usedDefault) != length ||
       usedDefault) {
     bytes->clear();
     return false;

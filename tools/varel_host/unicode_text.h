@@ -42,6 +42,9 @@ std::string Utf8FromAnsi(const std::string& bytes);
 // UTF-8 as bytes in the ANSI code page; false when the text is not well-formed UTF-8 or
 // holds a character the code page cannot hold (nothing is replaced by a look-alike or '?').
 bool AnsiFromUtf8(const std::string& text, std::string* bytes);
+// The same for a given code page (AnsiFromUtf8 gives it GetACP()'s). Code page 65001 is
+// UTF-8 itself: it holds every character, as the text's own bytes.
+bool CodePageFromUtf8(const std::string& text, UINT codePage, std::string* bytes);
 
 // The code point in upper or lower case, one code point for one (no "SS" for U+00DF); a
 // code point without another case comes back as it is. On Windows the system's own case
