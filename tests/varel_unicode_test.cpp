@@ -1,6 +1,6 @@
 // End to end: names in every script through the real varel binary. Both platforms run
-// these with the same expectations (LC_ALL=C.UTF-8: code page 1252, Unicode file names),
-// so both put the same names on disk, byte for byte.
+// these with the same expectations (LC_ALL=C.UTF-8: code page 1252, Unicode file names);
+// varel_names_on_disk_test.py holds both to the same bytes on the Linux file system.
 #include <string>
 #include <vector>
 
@@ -60,10 +60,10 @@ TEST_F(VarelRun, UnicodeNamesRoundTripThroughPsarc) {
   back.erase("NamesBlock.bin");
   EXPECT_TRUE(back == tree) << Describe(r);
 
-  for (const char* name : {kJapanese, kEmoji, kCombining}) {
-    r = Varel({"cat", archive, name});
+  for (const auto& f : tree) {
+    r = Varel({"cat", archive, f.first});
     EXPECT_EQ(r.exitCode, 0) << Describe(r);
-    EXPECT_EQ(r.out, name);
+    EXPECT_EQ(r.out, f.first);
   }
 }
 
