@@ -23,6 +23,10 @@
 
 typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents
 
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 inline std::string VarelProgram() {
 #if defined(_WIN32)
   return ExecutableDirectory() + "varel.exe";

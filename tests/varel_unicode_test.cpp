@@ -4,14 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
-#include "tools/writers/psarc_writer.h"
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Latin, Greek, Japanese, an emoji, a combining accent (e + U+0301, never composed).
 const char kCafe[] = "caf\xC3\xA9/na\xC3\xAFve.txt";
@@ -29,10 +25,7 @@ FileTree UnicodeTree() {
 Bytes PsarcWithNames(const std::vector<std::string>& names) {
   std::vector<ArchiveInput> entries;
   for (const std::string& n : names) entries.push_back({n, BytesOf(n)});
-  Bytes archive;
-  std::string error;
-  EXPECT_TRUE(WritePsarc(entries, PsarcWriterOptions(), &archive, &error)) << error;
-  return archive;
+  return PackPsarc(entries);
 }
 
 TEST_F(VarelRun, UnicodeNamesRoundTripThroughPsarc) {

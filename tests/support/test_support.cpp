@@ -113,16 +113,18 @@ HostListing ListArchive(const Bytes& archive) {
   return ListArchive(file.source());
 }
 
-HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry) {
+HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry, GetFileFn getFile) {
   HostExtraction x;
   // Exactly the stored bytes, flush against the end of their allocation, so that a read
   // past them is caught by the sanitizers.
   std::unique_ptr<uint8_t[]> exact(new uint8_t[stored.size() == 0 ? 1 : stored.size()]);
   if (!stored.empty()) std::memcpy(exact.get(), stored.data(), stored.size());
-  HGLOBAL block = nullptr;
-  x.result = Plugin().GetFile(0, exact.get(), entry, &block);
-  x.handleStored = block != nullptr;
-  if (block != nullptr) {
+  const HGLOBAL untouched = reinterpret_cast<HGLOBAL>(0x5A5A);
+  HGLOBAL block = untouched;
+  x.result = getFile != nullptr ? getFile(exact.get(), entry, &block)
+                                : Plugin().GetFile(0, exact.get(), entry, &block);
+  x.handleStored = block != untouched;
+  if (x.handleStored && block != nullptr) {
     x.lockCount = LockCount(block);
     x.blockSize = GlobalSize(block);
     const void* p = GlobalLock(block);

@@ -81,9 +81,12 @@ struct HostExtraction {
   Bytes contents;  // all blockSize bytes of the block
 };
 HostExtraction ExtractEntry(const Bytes& archive, ArchiveEntry* entry);
+// An extraction of stored bytes: TZK_GetFile without its unused first argument.
+typedef int32_t (*GetFileFn)(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents);
 // The same with the stored bytes given directly (exactly these bytes, at the end of an
-// allocation of their size).
-HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry);
+// allocation of their size), through the module's TZK_GetFile or getFile when given.
+// handleStored says whether the out-argument was written at all.
+HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry, GetFileFn getFile = nullptr);
 
 // The first `size` bytes of an extraction: the entry's contents.
 Bytes Contents(const HostExtraction& x, uint64_t size);
