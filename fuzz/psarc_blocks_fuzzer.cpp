@@ -23,88 +23,72 @@ namespace {
 
 constexpr uint64_t kMaxStored = 32u << 20;
 
-// The input's two block tables, released with it. `held` keeps the values the input holds
-// a byte of, as a listing keeps those the file delivered; the rest read as 0. `whole`
-// holds every value, zeros included: both must give the same packed size and the same
-// bytes.
-struct Tables {
+// The input's record and its two block tables: `held` keeps the values the input holds a
+// byte of, as a listing keeps those the file delivered (the rest read as 0); `whole` holds
+// every value, zeros included. Both must give the same packed size and the same bytes.
+// The record's packedSize is the listing's own sum over the table; the stored bytes begin
+// at `end`.
+struct Input {
   BlockTable* held = NewBlockTable(kPsarcBlockSize);
   BlockTable* whole = NewBlockTable(kPsarcBlockSize);
-  Tables() { FUZZ_CHECK(held != nullptr && whole != nullptr); }
-  ~Tables() {
+  ArchiveEntry entry;
+  size_t end = 6;
+
+  Input(const uint8_t* data, size_t size, uint64_t entrySize) {
+    FUZZ_CHECK(held != nullptr && whole != nullptr);
+    const uint32_t values = data[5];
+    const uint32_t kept = std::min(values, static_cast<uint32_t>((size - end + 1) / 2));
+    uint32_t* v = held->storedSizes.Alloc(values, kept);
+    uint32_t* w = whole->storedSizes.Alloc(values, values);
+    FUZZ_CHECK(v != nullptr && w != nullptr);
+    for (uint32_t k = 0; k < values; ++k, end += 2) {
+      w[k] = FuzzLe16(data, size, end);
+      if (k < kept) v[k] = w[k];
+    }
+    std::memset(&entry, 0, sizeof(entry));
+    entry.type = kTypePsarc;
+    entry.param = data[4];
+    entry.size = entrySize;
+    entry.blockTable = held;
+    std::memcpy(entry.tag, "PSARC", 6);
+    entry.packedSize = PsarcPackedSize(entry, held->blockSize, held->storedSizes);
+    FUZZ_CHECK(entry.packedSize == PsarcPackedSize(entry, whole->blockSize, whole->storedSizes));
+  }
+  ~Input() {
     DeleteBlockTable(held);
     DeleteBlockTable(whole);
   }
-  Tables(const Tables&) = delete;
-  Tables& operator=(const Tables&) = delete;
 };
 
-// Reads the `values` little-endian u16 values from byte 6 on into both tables; returns
-// where the stored bytes begin.
-size_t FillTables(const uint8_t* data, size_t size, size_t values, Tables* tables) {
-  size_t at = 6;
-  const size_t inInput = size > at ? (size - at + 1) / 2 : 0;
-  const size_t held = inInput < values ? inInput : values;
-  uint32_t* v =
-      tables->held->storedSizes.Alloc(static_cast<uint32_t>(values), static_cast<uint32_t>(held));
-  uint32_t* w = tables->whole->storedSizes.Alloc(static_cast<uint32_t>(values),
-                                                 static_cast<uint32_t>(values));
-  FUZZ_CHECK(v != nullptr && w != nullptr);
-  for (size_t k = 0; k < values; ++k, at += 2) {
-    w[k] = FuzzLe16(data, size, at);
-    if (k < held) v[k] = w[k];
-  }
-  return at;
-}
-
-// The record a listing gives: its packedSize is the listing's own sum over the table.
-ArchiveEntry RecordOf(uint64_t size, uint32_t firstBlock, const Tables& tables) {
-  ArchiveEntry entry;
-  std::memset(&entry, 0, sizeof(entry));
-  entry.type = kTypePsarc;
-  entry.param = firstBlock;
-  entry.size = size;
-  entry.blockTable = tables.held;
-  std::memcpy(entry.tag, "PSARC", 6);
-  entry.packedSize = PsarcPackedSize(entry, tables.held->blockSize, tables.held->storedSizes);
-  FUZZ_CHECK(entry.packedSize ==
-             PsarcPackedSize(entry, tables.whole->blockSize, tables.whole->storedSizes));
-  return entry;
-}
-
 // Buffer form, over both tables: the same bytes.
-void DecodeFromBuffer(const ArchiveEntry& entry, const Tables& tables, const uint8_t* stored,
-                      Cbuffer* fromBuffer) {
-  const BlockTable& held = *tables.held;
-  const BlockTable& whole = *tables.whole;
-  DecodeEntryFromBuffer(fromBuffer, held.storedSizes, held.blockSize, &entry, stored);
+void DecodeFromBuffer(const Input& in, const uint8_t* stored, Cbuffer* fromBuffer) {
+  DecodeEntryFromBuffer(fromBuffer, in.held->storedSizes, in.held->blockSize, &in.entry, stored);
   Cbuffer fromWhole;
-  DecodeEntryFromBuffer(&fromWhole, whole.storedSizes, whole.blockSize, &entry, stored);
+  DecodeEntryFromBuffer(&fromWhole, in.whole->storedSizes, in.whole->blockSize, &in.entry, stored);
   FUZZ_CHECK(fromWhole.length == fromBuffer->length);
   FUZZ_CHECK(fromBuffer->length == 0 ||
              std::memcmp(fromWhole.data, fromBuffer->data, fromBuffer->length) == 0);
 }
 
 // File form, over a file that holds exactly the stored bytes at the entry's offset: four
-// bytes that are not the entry's, the `given` stored bytes of the input, then zeros up to
+// bytes that are not the entry's, the n stored bytes the input gives, then zeros up to
 // packedSize. It must give what the buffer form gave.
-void CheckFileForm(const ArchiveEntry& entry, const BlockTable& table, const uint8_t* given,
-                   size_t givenLength, const Cbuffer& fromBuffer) {
+void CheckFileForm(const Input& in, const uint8_t* given, size_t n, const Cbuffer& fromBuffer) {
   static CFuzzFile file;
   static std::vector<uint8_t> image;
   image.assign(4, 0xEE);
-  image.insert(image.end(), given, given + givenLength);
-  file.Write(image.data(), image.size(), 4 + entry.packedSize);
-  ArchiveEntry atFour = entry;
+  image.insert(image.end(), given, given + n);
+  file.Write(image.data(), image.size(), 4 + in.entry.packedSize);
+  ArchiveEntry atFour = in.entry;
   atFour.offset = 4;
   uint8_t header[kHostHeaderBytes] = {0};
   ArchiveSource source;
   source.file = file.handle();
   source.header = header;
   Cbuffer fromFile;
-  DecodeEntryFromFile(&source, &fromFile, table.storedSizes, table.blockSize, &atFour);
+  DecodeEntryFromFile(&source, &fromFile, in.held->storedSizes, in.held->blockSize, &atFour);
 
-  const uint32_t plain = static_cast<uint32_t>(entry.size);
+  const uint32_t plain = static_cast<uint32_t>(in.entry.size);
   FUZZ_CHECK((fromBuffer.data != nullptr) == (fromFile.data != nullptr));
   if (fromBuffer.data != nullptr) {
     FUZZ_CHECK(static_cast<int32_t>(plain) >= 0);
@@ -117,8 +101,8 @@ void CheckFileForm(const ArchiveEntry& entry, const BlockTable& table, const uin
 // Extraction through the plug-in object, as TZK_GetFile reaches it: exactly the first
 // `plain` bytes the walk gave, and the upper half of the record's size cleared; nothing
 // when the size does not fit.
-void CheckExtraction(ArchiveEntry entry, uint32_t plain, const uint8_t* stored,
-                     const Cbuffer& fromBuffer) {
+void CheckExtraction(ArchiveEntry entry, const uint8_t* stored, const Cbuffer& fromBuffer) {
+  const uint32_t plain = static_cast<uint32_t>(entry.size);
   const bool fits = static_cast<int32_t>(plain) >= 0;
   CPluginArchivePSX plugin;
   HGLOBAL contents = FuzzGetFile(plugin, stored, &entry);
@@ -127,8 +111,7 @@ void CheckExtraction(ArchiveEntry entry, uint32_t plain, const uint8_t* stored,
     return;
   }
   FUZZ_CHECK(fits && fromBuffer.data != nullptr);
-  FUZZ_CHECK(GlobalSize(contents) == plain);
-  FUZZ_CHECK(entry.size == plain);
+  FUZZ_CHECK(GlobalSize(contents) == plain && entry.size == plain);
   if (plain != 0) {
     const auto* block = static_cast<const uint8_t*>(GlobalLock(contents));
     FUZZ_CHECK(block != nullptr && std::memcmp(block, fromBuffer.data, plain) == 0);
@@ -145,18 +128,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[3] & 0x80) plain = 0xFFFFFFF0u | (data[0] & 0x0Fu);
   const uint64_t high = (data[3] & 0x40) ? (uint64_t{0x12} << 32) : 0;
 
-  Tables tables;
-  const size_t at = FillTables(data, size, data[5], &tables);
-  const ArchiveEntry entry = RecordOf(high | plain, data[4], tables);
-  if (entry.packedSize > kMaxStored) return 0;
+  const Input in(data, size, high | plain);
+  if (in.entry.packedSize > kMaxStored) return 0;
   // The host hands in exactly packedSize bytes: the input's, then zeros.
-  CGuardedBytes stored(static_cast<size_t>(entry.packedSize));
-  const size_t given = at < size ? std::min(size - at, stored.size()) : 0;
-  if (given != 0) std::memcpy(stored.data(), data + at, given);
+  CGuardedBytes stored(static_cast<size_t>(in.entry.packedSize));
+  const size_t given = in.end < size ? std::min(size - in.end, stored.size()) : 0;
+  if (given != 0) std::memcpy(stored.data(), data + in.end, given);
 
   Cbuffer fromBuffer;
-  DecodeFromBuffer(entry, tables, stored.data(), &fromBuffer);
-  CheckFileForm(entry, *tables.held, stored.data(), given, fromBuffer);
-  CheckExtraction(entry, plain, stored.data(), fromBuffer);
+  DecodeFromBuffer(in, stored.data(), &fromBuffer);
+  CheckFileForm(in, stored.data(), given, fromBuffer);
+  CheckExtraction(in.entry, stored.data(), fromBuffer);
   return 0;
 }
