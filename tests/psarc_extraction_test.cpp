@@ -65,16 +65,9 @@ TEST(PsarcExtraction, GivesTheHostWhatTheWorkBufferPathGivesOverTheCorpus) {
   for (const PsarcCorpusCase& c : PsarcCorpus()) {
     CPluginArchivePSX plugin;
     CArchiveFile file(c.archive);
-    HGLOBAL block = nullptr;
-    int32_t count = 0;
-    ASSERT_EQ(plugin.GetArchiveInfo(file.source(), &block, &count), 0) << c.name;
-    std::vector<ArchiveEntry> records;
-    if (const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block))) {
-      records.assign(p, p + count);
-      GlobalUnlock(block);
-    }
-    GlobalFree(block);
-    for (const ArchiveEntry& listed : records) {
+    const HostListing listing = ListArchive(plugin, file.source());
+    ASSERT_EQ(listing.result, 0) << c.name;
+    for (const ArchiveEntry& listed : listing.entries) {
       if (static_cast<uint32_t>(listed.size) > kPsarcTestMaxExtract) continue;
       for (const ArchiveEntry& e : Variants(listed)) {
         const Bytes stored = StoredBytesOf(c.archive, e);

@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-"""Names as the Linux file system holds them, byte for byte. varel packs a tree of Latin,
-Greek, Japanese, emoji and combining-character names into a PSARC and extracts it; the
-names the archive stores and the names written to disk must be the UTF-8 bytes below.
-varel.exe runs under Wine (LC_ALL=C.UTF-8, so that Wine passes Unicode file names through
-as UTF-8), the Linux varel as it is: both are held to the same bytes. The other end-to-end
-tests read names back through the program's own platform, which would not see a name
-written in another encoding or normalisation.
-
-Usage: varel_names_on_disk_test.py VAREL"""
+"""Names as the Linux file system holds them, byte for byte: varel packs a tree of Latin,
+Greek, Japanese, emoji and combining-character names into a PSARC and extracts it, and the
+names stored and written must be the UTF-8 below, for varel.exe under Wine (LC_ALL=C.UTF-8,
+so that Wine passes Unicode names through as UTF-8) and the Linux varel alike. (The other
+end-to-end tests read names back through varel's own platform, which would not see a name
+written in another encoding or normalisation.)  Usage: varel_names_on_disk_test.py VAREL"""
 import os
 import subprocess
 import sys
@@ -52,14 +49,10 @@ def main():
         stored = stored_names(os.path.join(work, b"n.psarc"))
         written = files_below(os.path.join(work, b"out"))
         written.pop(b"NamesBlock.bin", None)
-    failures = []
-    if stored != sorted(NAMES):
-        failures.append(f"stored {stored}")
-    if written != {name: name for name in NAMES}:
-        failures.append(f"written {sorted(written)}")
-    for f in failures:
-        print(f"FAILED: {f}; expected {sorted(NAMES)}")
-    return 1 if failures else 0
+    ok = stored == sorted(NAMES) and written == {name: name for name in NAMES}
+    if not ok:
+        print(f"FAILED: stored {stored}, written {sorted(written)}; expected {sorted(NAMES)}")
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
