@@ -235,10 +235,7 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
 }  // namespace
 
 int RunExtract(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(std::string(kExtractUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kExtractUsage) + kCaseUsage)) return kExitOk;
   ExtractRequest request;
   if (!ParseExtract(args, &request)) return kExitUsage;
   CPluginModule module;
@@ -332,10 +329,7 @@ size_t FindEntry(const CHostArchive& archive, const std::string& path, const std
 }  // namespace
 
 int RunCat(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(std::string(kCatUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kCatUsage) + kCaseUsage)) return kExitOk;
   ParsedArgs parsed;
   bool ignoreCase = false;
   if (!ParseArgs("cat", args, {kIgnoreCaseOption, kCaseSensitiveOption}, &parsed) ||

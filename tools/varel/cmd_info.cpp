@@ -35,12 +35,10 @@ const char* TypeName(int32_t type) {
 }  // namespace
 
 int RunInfo(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(
-        "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
-        "types it reads.\n");
+  if (PrintedHelp(args,
+                  "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
+                  "types it reads.\n"))
     return kExitOk;
-  }
   if (!args.empty()) {
     Report("info", "takes no arguments");
     return kExitUsage;
@@ -73,12 +71,10 @@ int RunInfo(const Options& options, const std::vector<std::string>& args) {
 }
 
 int RunDetect(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(
-        "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
-        "pkg or unknown.\n");
+  if (PrintedHelp(args,
+                  "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
+                  "pkg or unknown.\n"))
     return kExitOk;
-  }
   if (args.empty()) {
     Report("detect", "name at least one file");
     return kExitUsage;

@@ -123,10 +123,7 @@ bool PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
 }  // namespace
 
 int RunList(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(std::string(kUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kUsage) + kCaseUsage)) return kExitOk;
   ParsedArgs parsed;
   bool ignoreCase = false;
   if (!ParseArgs("list", args,

@@ -34,10 +34,13 @@ bool OpenArchive(const char* command, const Options& options, const std::string&
   return true;
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
+bool PrintedHelp(const std::vector<std::string>& args, const std::string& usage) {
   for (const std::string& a : args) {
     if (a == "--") return false;
-    if (a == "--help" || a == "-h") return true;
+    if (a == "--help" || a == "-h") {
+      Print(usage);
+      return true;
+    }
   }
   return false;
 }

@@ -36,8 +36,9 @@ bool LoadPlugin(const Options& options, CPluginModule* module);
 bool OpenArchive(const char* command, const Options& options, const std::string& path,
                  CPluginModule* module, CHostArchive* archive);
 
-// True when args hold --help or -h (after which the command prints its usage).
-bool WantsHelp(const std::vector<std::string>& args);
+// True when args hold --help or -h, after printing the usage: the command then returns
+// kExitOk.
+bool PrintedHelp(const std::vector<std::string>& args, const std::string& usage);
 
 // A command's options: "-o DIR", "--output DIR", "--output=DIR", flags such as "--quiet";
 // "--" ends the options. Everything else is positional, in order.
