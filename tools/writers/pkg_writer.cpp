@@ -246,14 +246,10 @@ ArchiveLimits PkgLimits() { return ArchiveLimits{"PKG", kLimit + 1, kPkgMaxNameB
 
 bool WritePkg(CEntrySource& entries, const PkgWriterOptions& options, CArchiveSink* sink,
               std::string* error) {
-  CPkgStream stream(entries, options, sink, error);
-  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+  return WriteStream<CPkgStream>(entries, options, sink, error);
 }
 
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error) {
-  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
-    return WritePkg(s, options, k, e);
-  };
-  return WriteInMemory(write, entries, out, error);
+  return WriteInMemory<PkgWriterOptions>(WritePkg, entries, options, out, error);
 }

@@ -351,14 +351,10 @@ bool CPsarcStream::Write() {
 
 bool WritePsarc(CEntrySource& entries, const PsarcWriterOptions& options, CArchiveSink* sink,
                 std::string* error) {
-  CPsarcStream stream(entries, options, sink, error);
-  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+  return WriteStream<CPsarcStream>(entries, options, sink, error);
 }
 
 bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
                 std::vector<uint8_t>* out, std::string* error) {
-  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
-    return WritePsarc(s, options, k, e);
-  };
-  return WriteInMemory(write, entries, out, error);
+  return WriteInMemory<PsarcWriterOptions>(WritePsarc, entries, options, out, error);
 }
