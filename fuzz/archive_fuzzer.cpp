@@ -8,9 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "bytes/byte_order.h"
 #include "fuzz/fuzz_support.h"
+#include "pkg/pkg.h"
 #include "platform/platform_testing.h"
 #include "plugin/plugin.h"
+#include "psarc/psarc.h"
 
 namespace {
 
@@ -27,22 +30,18 @@ constexpr uint64_t kMaxDeclaredRegion = 1u << 20;
 // The table sizes a PSARC or PKG header declares, and the PSARC manifest's size (0 for any
 // other header).
 uint64_t DeclaredRegion(const uint8_t* h) {
-  auto be32 = [h](size_t at) {
-    return (uint64_t{h[at]} << 24) | (uint64_t{h[at + 1]} << 16) | (uint64_t{h[at + 2]} << 8) |
-           h[at + 3];
-  };
-  auto le32 = [h](size_t at) {
-    return h[at] | (uint64_t{h[at + 1]} << 8) | (uint64_t{h[at + 2]} << 16) |
-           (uint64_t{h[at + 3]} << 24);
-  };
-  if (std::memcmp(h, "PSAR", 4) == 0) {
-    // The manifest's work buffer follows entry 0's plain size (low 32 bits at byte 53).
-    uint64_t most = be32(12);
-    if (be32(20) * sizeof(ArchiveEntry) > most) most = be32(20) * sizeof(ArchiveEntry);
-    if (be32(20) != 0 && be32(53) > most) most = be32(53);
+  if (std::memcmp(h + kPsarcHeaderMagicAt, "PSAR", 4) == 0) {
+    // The manifest's work buffer follows entry 0's plain size (its low 32 bits).
+    const uint64_t count = be32(h + kPsarcHeaderTocEntryCountAt);
+    const uint64_t manifest = be32(h + kPsarcHeaderSize + kPsarcTocPlainSizeAt + 1);
+    uint64_t most = be32(h + kPsarcHeaderTocLengthAt);
+    if (count * sizeof(ArchiveEntry) > most) most = count * sizeof(ArchiveEntry);
+    if (count != 0 && manifest > most) most = manifest;
     return most;
   }
-  if (le32(0) == 0) return le32(4) * sizeof(ArchiveEntry);
+  if (le32(h + kPkgHeaderReservedAt) == 0) {
+    return uint64_t{le32(h + kPkgHeaderEntryCountAt)} * sizeof(ArchiveEntry);
+  }
   return 0;
 }
 

@@ -109,12 +109,12 @@ bool Archives() {
   // A PSARC header with no entries at all: the manifest step has nothing to decode.
   CByteWriter w;
   w.Text("PSAR");
-  w.Be32(0x00010004);
+  w.Be32(kPsarcWriterVersion);
   w.Text("zlib");
-  w.Be32(4);      // tocLength: only block-size values
-  w.Be32(30);     // tocEntrySize
-  w.Be32(0);      // tocEntryCount
-  w.Be32(65536);  // blockSize
+  w.Be32(4);                   // tocLength: only block-size values
+  w.Be32(kPsarcTocEntrySize);  // tocEntrySize
+  w.Be32(0);                   // tocEntryCount
+  w.Be32(kPsarcBlockSize);     // blockSize
   w.Be32(0);
   w.Be16(0);
   w.Be16(7);

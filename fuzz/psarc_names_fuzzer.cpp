@@ -20,6 +20,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/platform_testing.h"
 #include "plugin/plugin.h"
+#include "psarc/psarc.h"
 #include "text/ansi_text.h"
 
 namespace {
@@ -45,37 +46,30 @@ struct LeadBytes {
   }
 };
 
-void PutBe32(std::vector<uint8_t>* out, size_t at, uint32_t v) {
-  (*out)[at] = static_cast<uint8_t>(v >> 24);
-  (*out)[at + 1] = static_cast<uint8_t>(v >> 16);
-  (*out)[at + 2] = static_cast<uint8_t>(v >> 8);
-  (*out)[at + 3] = static_cast<uint8_t>(v);
+// A big-endian value of `width` bytes.
+void PutBe(std::vector<uint8_t>* out, size_t at, uint64_t v, size_t width) {
+  for (size_t i = 0; i < width; ++i)
+    (*out)[at + i] = static_cast<uint8_t>(v >> (8 * (width - 1 - i)));
 }
 
 // Header, n table-of-contents entries (entry 0 the manifest, the others empty), one block
 // value, then the text as a plain block.
 std::vector<uint8_t> LayOut(uint32_t n, const uint8_t* text, size_t length) {
   const uint32_t values = length != 0 ? 1 : 0;
-  const size_t tableEnd = 32 + 30 * size_t{n} + 2 * values;
+  const size_t tableEnd = kPsarcHeaderSize + kPsarcTocEntrySize * size_t{n} + 2 * values;
   std::vector<uint8_t> a(tableEnd + length, 0);
-  std::memcpy(&a[0], "PSAR", 4);
-  PutBe32(&a, 4, 0x00010004);
-  std::memcpy(&a[8], "zlib", 4);
-  PutBe32(&a, 12, static_cast<uint32_t>(tableEnd));  // counting the header, as packers do
-  PutBe32(&a, 16, 30);
-  PutBe32(&a, 20, n);
-  PutBe32(&a, 24, 65536);
-  // Entry 0: first block 0, size and offset as 40-bit values.
-  a[32 + 16 + 3] = 0;
-  a[32 + 20 + 3] = static_cast<uint8_t>(length >> 8);
-  a[32 + 20 + 4] = static_cast<uint8_t>(length);
-  a[32 + 25 + 2] = static_cast<uint8_t>(tableEnd >> 16);
-  a[32 + 25 + 3] = static_cast<uint8_t>(tableEnd >> 8);
-  a[32 + 25 + 4] = static_cast<uint8_t>(tableEnd);
-  if (values != 0) {
-    a[tableEnd - 2] = static_cast<uint8_t>(length >> 8);
-    a[tableEnd - 1] = static_cast<uint8_t>(length);
-  }
+  std::memcpy(&a[kPsarcHeaderMagicAt], "PSAR", 4);
+  PutBe(&a, kPsarcHeaderVersionAt, 0x00010004, 4);
+  std::memcpy(&a[kPsarcHeaderCompressionAt], "zlib", 4);
+  // The blocks begin where the tables end: tocLength counts the header too.
+  PutBe(&a, kPsarcHeaderTocLengthAt, tableEnd, 4);
+  PutBe(&a, kPsarcHeaderTocEntrySizeAt, kPsarcTocEntrySize, 4);
+  PutBe(&a, kPsarcHeaderTocEntryCountAt, n, 4);
+  PutBe(&a, kPsarcHeaderBlockSizeAt, kPsarcBlockSize, 4);
+  // Entry 0: first block 0 (left zero), its size and the tables' end as its offset.
+  PutBe(&a, kPsarcHeaderSize + kPsarcTocPlainSizeAt, length, 5);
+  PutBe(&a, kPsarcHeaderSize + kPsarcTocOffsetAt, tableEnd, 5);
+  if (values != 0) PutBe(&a, tableEnd - 2, length, 2);
   if (length != 0) std::memcpy(&a[tableEnd], text, length);
   return a;
 }

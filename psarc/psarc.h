@@ -15,6 +15,7 @@
 
 // Header fields (big-endian u32 unless said otherwise).
 constexpr uint32_t kPsarcHeaderMagicAt = 0;        // "PSAR"
+constexpr uint32_t kPsarcHeaderVersionAt = 4;      // not read
 constexpr uint32_t kPsarcHeaderCompressionAt = 8;  // "zlib"
 constexpr uint32_t kPsarcHeaderTocLengthAt = 12;   // bytes read from kPsarcHeaderSize on
 constexpr uint32_t kPsarcHeaderTocEntrySizeAt = 16;

@@ -146,16 +146,9 @@ bool SameNames(HGLOBAL block, const std::vector<ArchiveEntry>& reference) {
 
 // A successful listing without failures, on a plug-in object of the test's own.
 std::vector<ArchiveEntry> ListOnce(CPluginArchivePSX& plugin, const ArchiveSource* source) {
-  HGLOBAL block = nullptr;
-  int32_t count = 0;
-  EXPECT_EQ(plugin.GetArchiveInfo(source, &block, &count), kResultOk);
-  std::vector<ArchiveEntry> records;
-  if (block == nullptr) return records;
-  const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block));
-  if (p != nullptr) records.assign(p, p + count);
-  GlobalUnlock(block);
-  GlobalFree(block);
-  return records;
+  const HostListing listing = ListArchive(plugin, source);
+  EXPECT_EQ(listing.result, kResultOk);
+  return listing.entries;
 }
 
 // Archives whose block tables differ from each other's and from every shape's: i + 5

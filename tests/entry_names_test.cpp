@@ -2,20 +2,13 @@
 // untrusted names, and names for terminals and JSON.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "tests/support/code_page.h"
+#include "tests/support/test_support.h"
 #include "tools/varel_host/entry_names.h"
 
 namespace {
-
-ArchiveEntry EntryOf(int32_t type, const std::string& name) {
-  ArchiveEntry e = {};
-  e.type = type;
-  std::memcpy(e.name, name.data(), std::min(name.size(), sizeof(e.name)));
-  return e;
-}
 
 struct DecodeCase {
   int32_t type;
@@ -37,7 +30,7 @@ TEST(EntryNamesAnsi, PsarcUtf8StaysAndEverythingElseIsTheAnsiCodePage) {
       {kTypePkg, "\x80\x81", "\xE2\x82\xAC\xC2\x81"},    // the euro sign; 0x81 is U+0081
   };
   for (const DecodeCase& c : cases) {
-    const EntryName name = DecodeEntryName(EntryOf(c.type, c.bytes));
+    const EntryName name = DecodeEntryName(MakeRecord(c.type, 0, 0, 0, BytesOf(c.bytes)));
     EXPECT_EQ(name.bytes, c.bytes);
     EXPECT_EQ(name.text, c.text) << HexBytes(c.bytes);
   }
@@ -58,7 +51,8 @@ TEST(EntryNamesCp932, DoubleByteNamesBecomeTheirCharacters) {
   CCodePageScope cp932(932);
   if (!cp932.active()) GTEST_SKIP() << "needs code page 932";
   // 0x83 0x5C is katakana SO, whose trail byte is '\': it is no separator.
-  const EntryName name = DecodeEntryName(EntryOf(kTypePkg, "\x83\x5C/\x93\xFA\x96\x7B.txt"));
+  const EntryName name =
+      DecodeEntryName(MakeRecord(kTypePkg, 0, 0, 0, BytesOf("\x83\x5C/\x93\xFA\x96\x7B.txt")));
   EXPECT_EQ(name.text, "\xE3\x82\xBD/\xE6\x97\xA5\xE6\x9C\xAC.txt");
   EXPECT_EQ(MakeSafeName(name.text, 0, NameRules::kWindows).components.size(), 2u);
 }

@@ -15,47 +15,6 @@
 
 namespace {
 
-// An archive as a file of its own, opened as the test asks (CArchiveFile holds a handle
-// that shares reading only, so no writer could open the file beside it).
-class CArchiveOnDisk {
- public:
-  explicit CArchiveOnDisk(const Bytes& bytes) : bytes_(bytes), header_(bytes) {
-    header_.resize(std::max<size_t>(header_.size(), kHostHeaderBytes), 0);
-    FILE* f = std::fopen(path_.path().c_str(), "wb");
-    if (f == nullptr) {
-      ADD_FAILURE() << "cannot write " << path_.path();
-      return;
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  // A handle with the given access, as CreateFileA gives it.
-  HANDLE Open(DWORD access) const {
-    HANDLE h = CreateFileA(path_.path().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE) << path_.path();
-    return h;
-  }
-  // The file's bytes now, read back.
-  Bytes OnDisk() const {
-    Bytes out;
-    FILE* f = std::fopen(path_.path().c_str(), "rb");
-    if (f == nullptr) return out;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) out.push_back(static_cast<uint8_t>(c));
-    std::fclose(f);
-    return out;
-  }
-  const Bytes& bytes() const { return bytes_; }
-  // The first bytes as the host read them when it opened the archive.
-  const uint8_t* header() const { return header_.data(); }
-
- private:
-  CTempPath path_;
-  Bytes bytes_;
-  Bytes header_;
-};
-
 HostListing ListThrough(HANDLE file, const uint8_t* header) {
   ArchiveSource source;
   source.file = file;
@@ -143,7 +102,7 @@ std::vector<EdgeArchive> EdgeArchives() {
 TEST(HostEdge, ArchiveInfoOnAHandleOpenForWritingOnly) {
   for (const EdgeArchive& archive : EdgeArchives()) {
     SCOPED_TRACE(archive.name);
-    CArchiveOnDisk disk(archive.bytes);
+    CArchiveFile disk(archive.bytes);
     HANDLE file = disk.Open(GENERIC_WRITE);
     // Every read fails: the listing goes on with the header the host read and a region of
     // zeros, so each record lists as empty.
@@ -172,7 +131,7 @@ TEST(HostEdge, ArchiveInfoOnAHandleOpenForWritingOnly) {
 TEST(HostEdge, ArchiveInfoDoesNotDependOnTheHandlesPosition) {
   for (const EdgeArchive& archive : EdgeArchives()) {
     SCOPED_TRACE(archive.name);
-    CArchiveOnDisk disk(archive.bytes);
+    CArchiveFile disk(archive.bytes);
     HANDLE file = disk.Open(GENERIC_READ);
     const HostListing atStart = ListThrough(file, disk.header());
     ASSERT_EQ(atStart.result, 0);
@@ -228,7 +187,7 @@ ShrinkingArchive MakeShrinkingArchive() {
   return s;
 }
 
-void Shrink(const CArchiveOnDisk& disk, uint64_t length) {
+void Shrink(const CArchiveFile& disk, uint64_t length) {
   HANDLE writer = disk.Open(GENERIC_READ | GENERIC_WRITE);
   SetFilePointer(writer, static_cast<LONG>(length), nullptr, FILE_BEGIN);
   EXPECT_TRUE(SetEndOfFile(writer));
@@ -240,7 +199,7 @@ void Shrink(const CArchiveOnDisk& disk, uint64_t length) {
 // no longer holds reaches the plug-in as the zeros of the host's buffer.
 TEST(HostEdge, ExtractionAfterTheFileShrankGetsZerosForWhatIsGone) {
   const ShrinkingArchive s = MakeShrinkingArchive();
-  CArchiveOnDisk disk(s.bytes);
+  CArchiveFile disk(s.bytes);
   HANDLE file = disk.Open(GENERIC_READ);
   const HostListing listing = ListThrough(file, disk.header());
   ASSERT_EQ(listing.result, 0);
@@ -283,7 +242,7 @@ TEST(HostEdge, ListingAfterTheFileShrankNamesOnlyFromWhatIsLeft) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CArchiveOnDisk disk(s.bytes);
+    CArchiveFile disk(s.bytes);
     HANDLE file = disk.Open(GENERIC_READ);
     ASSERT_EQ(ListThrough(file, disk.header()).count, 6001);
     Shrink(disk, c.cut);
@@ -312,7 +271,7 @@ TEST(HostEdge, ListingAfterTheFileShrankNamesOnlyFromWhatIsLeft) {
 // past the cut list as empty, their block values as zero.
 TEST(HostEdge, ListingOfAFileCutInsideItsTableOfContents) {
   const ShrinkingArchive s = MakeShrinkingArchive();
-  CArchiveOnDisk disk(s.bytes);
+  CArchiveFile disk(s.bytes);
   const uint64_t cut = 32 + 30 * 100 + 7;
   Shrink(disk, cut);
   HANDLE file = disk.Open(GENERIC_READ);

@@ -83,15 +83,10 @@ TEST(PluginLifetime, UnloadReleasesEveryBlockTable) {
     std::vector<ArchiveEntry> kept;
     for (int pass = 0; pass < 2; ++pass) {
       for (const auto& file : files) {
-        HGLOBAL block = nullptr;
-        int32_t count = 0;
-        ASSERT_EQ(plugin.GetArchiveInfo(file->source(), &block, &count), 0);
-        ASSERT_EQ(count, 3);
-        const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
-        ASSERT_NE(records, nullptr);
-        kept.insert(kept.end(), records, records + count);
-        GlobalUnlock(block);
-        GlobalFree(block);
+        const HostListing listing = ListArchive(plugin, file->source());
+        ASSERT_EQ(listing.count, 3);
+        ASSERT_EQ(listing.entries.size(), 3u);
+        kept.insert(kept.end(), listing.entries.begin(), listing.entries.end());
       }
     }
 #if defined(VAREL_HAVE_PLATFORM_SEAM)

@@ -24,6 +24,12 @@ Bytes Uncompressed(const Bytes& block, size_t room) {
   return out;
 }
 
+// The bytes, then zeros up to n bytes in all: an output whose end stays zero.
+Bytes ZeroPadded(Bytes bytes, size_t n) {
+  bytes.resize(n, 0);
+  return bytes;
+}
+
 // An archive of one named entry made of the given blocks; lists it and extracts entry 1.
 struct OneEntry {
   Bytes archive;
@@ -97,9 +103,7 @@ TEST(PsarcBlocks, OtherHeadersRejectedPartWayAreCopiedOverZlibsPartialOutput) {
   cut.value = static_cast<uint32_t>(cut.bytes.size());
   ASSERT_GT(Uncompressed(cut.bytes, plain.size()).size(), cut.bytes.size());
   OneEntry r = ExtractHandMade(plain.size(), {cut});
-  Bytes expected = cut.bytes;
-  expected.resize(plain.size(), 0);
-  EXPECT_EQ(r.x.contents, expected);
+  EXPECT_EQ(r.x.contents, ZeroPadded(cut.bytes, plain.size()));
 }
 
 TEST(PsarcBlocks, OtherHeadersThatFillTheDestinationAreAccepted) {
@@ -124,9 +128,7 @@ TEST(PsarcBlocks, AShortMiddleBlockShiftsLaterBlocksDown) {
   const Bytes b = NoiseBytes(30000, 5);
   const Bytes c = NoiseBytes(1000, 6);
   OneEntry r = ExtractHandMade(2 * 65536 + 1000, {ZlibBlock(a, 9), ZlibBlock(b, 9), PlainBlock(c)});
-  Bytes expected = Concat({a, b, c});
-  expected.resize(2 * 65536 + 1000, 0);  // the end of the output stays zero
-  EXPECT_EQ(r.x.contents, expected);
+  EXPECT_EQ(r.x.contents, ZeroPadded(Concat({a, b, c}), 2 * 65536 + 1000));
 }
 
 TEST(PsarcBlocks, TruncatedDaBlockKeepsWhatZlibWroteAndLaterBlocksFollowIt) {
@@ -141,9 +143,7 @@ TEST(PsarcBlocks, TruncatedDaBlockKeepsWhatZlibWroteAndLaterBlocksFollowIt) {
   ASSERT_GT(partial.size(), 0u);
   ASSERT_LT(partial.size(), 65536u);
   OneEntry r = ExtractHandMade(3 * 65536, {ZlibBlock(a, 9), cut, ZlibBlock(b, 9)});
-  Bytes expected = Concat({a, partial, b});
-  expected.resize(3 * 65536, 0);
-  EXPECT_EQ(r.x.contents, expected);
+  EXPECT_EQ(r.x.contents, ZeroPadded(Concat({a, partial, b}), 3 * 65536));
 }
 
 TEST(PsarcBlocks, PlainBytesBeginningDaGoToZlibAndOnlyItsOutputStays) {
@@ -152,9 +152,7 @@ TEST(PsarcBlocks, PlainBytesBeginningDaGoToZlibAndOnlyItsOutputStays) {
   fake[1] = 0xDA;
   const Bytes tail = BytesOf("tail");
   OneEntry r = ExtractHandMade(65536 + 4, {PlainBlock(fake), PlainBlock(tail)});
-  Bytes expected = Concat({Uncompressed(fake, 65536), tail});
-  expected.resize(65536 + 4, 0);
-  EXPECT_EQ(r.x.contents, expected);
+  EXPECT_EQ(r.x.contents, ZeroPadded(Concat({Uncompressed(fake, 65536), tail}), 65536 + 4));
 }
 
 // The entry's plain bytes by both walk forms: the archive file (as the listing decodes the
@@ -279,9 +277,7 @@ TEST(PsarcBlocks, EntryRunningOffTheTableStopsAtItsEnd) {
   ASSERT_EQ(listing.count, 2);
   ArchiveEntry e = listing.entries[1];
   HostExtraction x = ExtractPadded(archive, &e);
-  Bytes expected = a;
-  expected.resize(3 * 65536, 0);
-  EXPECT_EQ(x.contents, expected);
+  EXPECT_EQ(x.contents, ZeroPadded(a, 3 * 65536));
 }
 
 TEST(PsarcBlocks, RecordClaimingFewerStoredBytesIsNeverReadPast) {
@@ -296,9 +292,8 @@ TEST(PsarcBlocks, RecordClaimingFewerStoredBytesIsNeverReadPast) {
     e.packedSize -= shortBy;
     HostExtraction x = ExtractStored(StoredBytesOf(r.archive, e), &e);
     ASSERT_EQ(x.result, 0);
-    Bytes expected = Slice(Concat({a, b}), 0, static_cast<size_t>(e.packedSize));
-    expected.resize(65536 + 2000, 0);
-    EXPECT_EQ(x.contents, expected);
+    EXPECT_EQ(x.contents, ZeroPadded(Slice(Concat({a, b}), 0, static_cast<size_t>(e.packedSize)),
+                                     65536 + 2000));
   }
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 #include "platform/platform_testing.h"
 #include "plugin/plugin.h"
@@ -14,53 +13,30 @@
 
 namespace {
 
-typedef int32_t (*GetFileFn)(const uint8_t*, ArchiveEntry*, HGLOBAL*);
-
 // The plug-in's extraction, through its object as TZK_GetFile reaches it.
 int32_t PluginGetFile(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents) {
   static CPluginArchivePSX plugin;
   return plugin.GetFile(0, stored, entry, contents);
 }
 
-// What a host sees of one extraction.
+// What a host sees of one extraction, and the record as the extraction left it.
 struct Seen {
-  int32_t result = -1;
-  bool stored = false;
-  size_t blockSize = 0;
-  unsigned lockCount = 0;
-  Bytes contents;
+  HostExtraction x;
   ArchiveEntry entry;
 };
 
 Seen Extract(GetFileFn getFile, const Bytes& stored, const ArchiveEntry& record) {
-  Seen seen;
-  seen.entry = record;
-  // Exactly the stored bytes, at the end of their allocation.
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[stored.empty() ? 1 : stored.size()]);
-  if (!stored.empty()) std::memcpy(exact.get(), stored.data(), stored.size());
-  const HGLOBAL untouched = reinterpret_cast<HGLOBAL>(0x5A5A);
-  HGLOBAL block = untouched;
-  seen.result = getFile(exact.get(), &seen.entry, &block);
-  seen.stored = block != untouched;
-  if (seen.stored && block != nullptr) {
-    seen.lockCount = LockCount(block);
-    seen.blockSize = GlobalSize(block);
-    if (const void* p = GlobalLock(block)) {
-      const auto* b = static_cast<const uint8_t*>(p);
-      seen.contents.assign(b, b + seen.blockSize);
-      GlobalUnlock(block);
-    }
-    GlobalFree(block);
-  }
+  Seen seen{HostExtraction(), record};
+  seen.x = ExtractStored(stored, &seen.entry, getFile);
   return seen;
 }
 
 void ExpectSame(const Seen& direct, const Seen& work, const std::string& what) {
-  EXPECT_EQ(direct.result, work.result) << what;
-  EXPECT_EQ(direct.stored, work.stored) << what;
-  EXPECT_EQ(direct.blockSize, work.blockSize) << what;
-  EXPECT_EQ(direct.lockCount, 0u) << what;
-  EXPECT_TRUE(direct.contents == work.contents) << what;
+  EXPECT_EQ(direct.x.result, work.x.result) << what;
+  EXPECT_EQ(direct.x.handleStored, work.x.handleStored) << what;
+  EXPECT_EQ(direct.x.blockSize, work.x.blockSize) << what;
+  EXPECT_EQ(direct.x.lockCount, 0u) << what;
+  EXPECT_TRUE(direct.x.contents == work.x.contents) << what;
   EXPECT_EQ(std::memcmp(&direct.entry, &work.entry, sizeof(ArchiveEntry)), 0) << what;
 }
 
@@ -89,16 +65,9 @@ TEST(PsarcExtraction, GivesTheHostWhatTheWorkBufferPathGivesOverTheCorpus) {
   for (const PsarcCorpusCase& c : PsarcCorpus()) {
     CPluginArchivePSX plugin;
     CArchiveFile file(c.archive);
-    HGLOBAL block = nullptr;
-    int32_t count = 0;
-    ASSERT_EQ(plugin.GetArchiveInfo(file.source(), &block, &count), 0) << c.name;
-    std::vector<ArchiveEntry> records;
-    if (const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block))) {
-      records.assign(p, p + count);
-      GlobalUnlock(block);
-    }
-    GlobalFree(block);
-    for (const ArchiveEntry& listed : records) {
+    const HostListing listing = ListArchive(plugin, file.source());
+    ASSERT_EQ(listing.result, 0) << c.name;
+    for (const ArchiveEntry& listed : listing.entries) {
       if (static_cast<uint32_t>(listed.size) > kPsarcTestMaxExtract) continue;
       for (const ArchiveEntry& e : Variants(listed)) {
         const Bytes stored = StoredBytesOf(c.archive, e);
@@ -120,26 +89,18 @@ TEST(PsarcExtraction, AllocatesOnlyTheHostsBlockAndTheDecompressor) {
   const Bytes stored = StoredBytesOf(archive, listing.entries[1]);
   const uint32_t before = PlatformAllocationCount();
   Seen seen = Extract(PluginGetFile, stored, listing.entries[1]);
-  ASSERT_EQ(seen.result, 0);
+  ASSERT_EQ(seen.x.result, 0);
   EXPECT_EQ(PlatformAllocationCount() - before, 2u)
       << "the host's block and the fast decompressor: no work buffer, no scratch";
-  EXPECT_EQ(seen.contents, TextBytes(300000));
+  EXPECT_EQ(seen.x.contents, TextBytes(300000));
 }
 
 TEST(PsarcExtraction, HeapShortageGivesOneWithNothingStoredOnBothPaths) {
-  CPluginArchivePSX plugin;
   const Bytes archive = PackPsarc({{"x", TextBytes(200000)}});
-  CArchiveFile file(archive);
-  HGLOBAL block = nullptr;
-  int32_t count = 0;
-  ASSERT_EQ(plugin.GetArchiveInfo(file.source(), &block, &count), 0);
-  ArchiveEntry listed;
-  std::memcpy(&listed, static_cast<const uint8_t*>(GlobalLock(block)) + sizeof(ArchiveEntry),
-              sizeof(listed));
-  GlobalUnlock(block);
-  GlobalFree(block);
+  const HostListing listing = ListArchive(archive);
+  ASSERT_EQ(listing.count, 2);
   for (bool shortRecord : {false, true}) {
-    ArchiveEntry e = listed;
+    ArchiveEntry e = listing.entries[1];
     if (shortRecord) e.packedSize -= 100;  // needs the scratch buffer as well
     const Bytes stored = StoredBytesOf(archive, e);
     for (GetFileFn getFile : {PluginGetFile, PsarcGetFileThroughWorkBuffer}) {
@@ -150,13 +111,13 @@ TEST(PsarcExtraction, HeapShortageGivesOneWithNothingStoredOnBothPaths) {
         PlatformFailAllocation(n);
         Seen seen = Extract(getFile, stored, e);
         PlatformFailAllocation(0);
-        if (seen.result == 0) {
+        if (seen.x.result == 0) {
           succeeded = true;
-          EXPECT_EQ(seen.blockSize, 200000u);
+          EXPECT_EQ(seen.x.blockSize, 200000u);
           continue;
         }
-        EXPECT_EQ(seen.result, 1) << n;
-        EXPECT_FALSE(seen.stored) << n;
+        EXPECT_EQ(seen.x.result, 1) << n;
+        EXPECT_FALSE(seen.x.handleStored) << n;
         EXPECT_EQ(std::memcmp(&seen.entry, &e, sizeof(e)), 0) << n;
         EXPECT_EQ(PlatformLiveHeapBlocks(), heap) << n;
         EXPECT_EQ(PlatformLiveGlobalBlocks(), global) << n;

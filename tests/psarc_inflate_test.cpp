@@ -32,13 +32,6 @@ Bytes Walk(const std::vector<PsarcBlock>& blocks, uint32_t size, PsarcInflate in
   return Bytes(out.data, out.data + size);
 }
 
-PsarcBlock Block(const Bytes& bytes) {
-  PsarcBlock b;
-  b.value = static_cast<uint32_t>(bytes.size());
-  b.bytes = bytes;
-  return b;
-}
-
 TEST(PsarcInflate, ReservedCodesAreTheOneClassWhereTheFastDecoderDiffers) {
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   ASSERT_NE(d, nullptr);
@@ -61,8 +54,8 @@ TEST(PsarcInflate, ReservedCodesAreTheOneClassWhereTheFastDecoderDiffers) {
     uLongf written = due;
     (void)uncompress(zlibs.data(), &written, s.stream.data(), static_cast<uLong>(s.stream.size()));
     std::fill(zlibs.begin() + written, zlibs.end(), 0);
-    EXPECT_EQ(Walk({Block(s.stream)}, due, PsarcInflate::kFast), s.fastPlain);
-    EXPECT_EQ(Walk({Block(s.stream)}, due, PsarcInflate::kZlibOnly), zlibs);
+    EXPECT_EQ(Walk({PlainBlock(s.stream)}, due, PsarcInflate::kFast), s.fastPlain);
+    EXPECT_EQ(Walk({PlainBlock(s.stream)}, due, PsarcInflate::kZlibOnly), zlibs);
   }
   libdeflate_free_decompressor(d);
 }
@@ -93,9 +86,9 @@ TEST(PsarcInflate, EveryOtherStreamGivesZlibsBytes) {
       for (uint32_t due : {uint32_t{1000}, uint32_t{39999}, uint32_t{40000}, uint32_t{50000}}) {
         SCOPED_TRACE(testing::Message() << "level " << level << ", " << v.size()
                                         << " stored bytes, " << due << " due");
-        const std::vector<PsarcBlock> alone = {Block(v)};
+        const std::vector<PsarcBlock> alone = {PlainBlock(v)};
         EXPECT_EQ(Walk(alone, due, PsarcInflate::kFast), Walk(alone, due, PsarcInflate::kZlibOnly));
-        const std::vector<PsarcBlock> before = {Block(v), Block(tail)};
+        const std::vector<PsarcBlock> before = {PlainBlock(v), PlainBlock(tail)};
         const uint32_t size = 65536 + static_cast<uint32_t>(tail.size());
         if (due == 40000) {
           EXPECT_EQ(Walk(before, size, PsarcInflate::kFast),

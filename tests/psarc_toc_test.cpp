@@ -179,19 +179,7 @@ TEST(PsarcListing, PackedSizesSumTheEntrysBlockValues) {
 // Tests on a plug-in object of their own look at the registry directly.
 HostListing ListWith(CPluginArchivePSX* plugin, const Bytes& archive) {
   CArchiveFile file(archive);
-  HostListing listing;
-  HGLOBAL block = nullptr;
-  int32_t count = -1;
-  listing.result = plugin->GetArchiveInfo(file.source(), &block, &count);
-  listing.count = count;
-  if (block != nullptr) {
-    listing.handleStored = true;
-    const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block));
-    if (p != nullptr) listing.entries.assign(p, p + count);
-    if (p != nullptr) GlobalUnlock(block);
-    GlobalFree(block);
-  }
-  return listing;
+  return ListArchive(*plugin, file.source());
 }
 
 TEST(PsarcListing, BlockTableHoldsEveryValueTheTocLengthCovers) {

@@ -69,6 +69,21 @@ TEST(UnicodeTextCp932, DoubleByteBothWays) {
   EXPECT_EQ(back, bytes);
   EXPECT_FALSE(AnsiFromUtf8("\xF0\x9F\x98\x80", &back));  // an emoji
   EXPECT_FALSE(AnsiFromUtf8("\xC3\xA9", &back));          // é
+  // A code page given outright is the one used.
+  ASSERT_TRUE(CodePageFromUtf8("\xC3\xA9", 1252, &back));
+  EXPECT_EQ(back, "\xE9");
+}
+
+// The UTF-8 code page (65001, which Windows may have as its ANSI code page) holds every
+// name as its own bytes; only text that is not UTF-8 is refused.
+TEST(UnicodeText, Utf8CodePageHoldsEveryName) {
+  std::string bytes;
+  for (const char* name : {"caf\xC3\xA9", "\xCE\xA9mega", "\xE6\x97\xA5\xE6\x9C\xAC",
+                           "emoji_\xF0\x9F\x98\x80", "e\xCC\x81"}) {
+    EXPECT_TRUE(CodePageFromUtf8(name, 65001, &bytes)) << HexBytes(name);
+    EXPECT_EQ(bytes, name);
+  }
+  EXPECT_FALSE(CodePageFromUtf8("caf\xE9", 65001, &bytes));
 }
 
 // Linux's case table and Windows's own must agree on the characters of everyday names.

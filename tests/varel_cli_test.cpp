@@ -9,10 +9,6 @@
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // A tree with what archives meet: text, binary, an empty file, a file of several 64 KiB
 // blocks, nesting, and bytes a text-mode stream would mangle (CR LF, ^Z).
 FileTree SampleTree() {

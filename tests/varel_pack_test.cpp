@@ -3,10 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
 #include "tools/varel_host/interrupt_cleanup.h"
-#include "tools/writers/pkg_writer.h"
-#include "tools/writers/psarc_writer.h"
 
 #if !defined(_WIN32)
 #include <signal.h>
@@ -20,10 +19,6 @@ extern char** environ;
 #endif
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Files on the edges of blocks and of the pieces handed to threads (64 KiB), files of
 // several pieces and of nothing at all, and many small ones. Collected in this order by varel
@@ -53,12 +48,7 @@ TEST_F(VarelRun, PackGivesOneArchiveForEveryNumberOfJobs) {
   const FileTree tree = EdgeTree();
   WriteTree("src", tree);
   for (const std::string format : {"psarc", "pkg"}) {
-    Bytes expected;
-    std::string error;
-    const bool built = format == "pkg"
-                           ? WritePkg(InputsOf(tree), PkgWriterOptions(), &expected, &error)
-                           : WritePsarc(InputsOf(tree), PsarcWriterOptions(), &expected, &error);
-    ASSERT_TRUE(built) << error;
+    const Bytes expected = format == "pkg" ? PackPkg(InputsOf(tree)) : PackPsarc(InputsOf(tree));
     for (const std::string jobs : {"1", "2", "3"}) {
       const std::string out = "j" + jobs + "." + format;
       const ProcessResult r = Varel({"pack", format, out, "-C", "src", "--jobs", jobs, "."});

@@ -25,6 +25,10 @@
 
 typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents
 
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // varel as installed into build/PRESET/install (ctest's install fixture puts it there
 // before these tests), so that the tests run what `cmake --install` delivers.
 inline std::string VarelProgram() {

@@ -73,9 +73,7 @@ CArchiveFile::CArchiveFile(const Bytes& contents)
   }
   if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), f);
   std::fclose(f);
-  handle_ = CreateFileA(path_.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) ADD_FAILURE() << "cannot open " << path_.path();
+  handle_ = Open(GENERIC_READ);
   source_.file = handle_;
   source_.header = header_.data();
 }
@@ -84,13 +82,33 @@ CArchiveFile::~CArchiveFile() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
+HANDLE CArchiveFile::Open(DWORD access) const {
+  HANDLE h = CreateFileA(path_.path().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << "cannot open " << path_.path();
+  return h;
+}
+
+Bytes CArchiveFile::OnDisk() const {
+  Bytes out;
+  FILE* f = std::fopen(path_.path().c_str(), "rb");
+  if (f == nullptr) return out;
+  for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) out.push_back(static_cast<uint8_t>(c));
+  std::fclose(f);
+  return out;
+}
+
 unsigned LockCount(HGLOBAL block) { return GlobalFlags(block) & GMEM_LOCKCOUNT; }
 
 HostListing ListArchive(const ArchiveSource* source) {
+  return ListArchiveWith(Plugin().GetArchiveInfo, source);
+}
+
+HostListing ListArchiveWith(const GetArchiveInfoFn& getArchiveInfo, const ArchiveSource* source) {
   HostListing listing;
   HGLOBAL block = nullptr;
   int32_t count = -1;
-  listing.result = Plugin().GetArchiveInfo(source, &block, &count);
+  listing.result = getArchiveInfo(source, &block, &count);
   listing.count = count;
   listing.handleStored = block != nullptr;
   if (block != nullptr) {
@@ -113,16 +131,18 @@ HostListing ListArchive(const Bytes& archive) {
   return ListArchive(file.source());
 }
 
-HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry) {
+HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry, GetFileFn getFile) {
   HostExtraction x;
   // Exactly the stored bytes, flush against the end of their allocation, so that a read
   // past them is caught by the sanitizers.
   std::unique_ptr<uint8_t[]> exact(new uint8_t[stored.size() == 0 ? 1 : stored.size()]);
   if (!stored.empty()) std::memcpy(exact.get(), stored.data(), stored.size());
-  HGLOBAL block = nullptr;
-  x.result = Plugin().GetFile(0, exact.get(), entry, &block);
-  x.handleStored = block != nullptr;
-  if (block != nullptr) {
+  const HGLOBAL untouched = reinterpret_cast<HGLOBAL>(0x5A5A);
+  HGLOBAL block = untouched;
+  x.result = getFile != nullptr ? getFile(exact.get(), entry, &block)
+                                : Plugin().GetFile(0, exact.get(), entry, &block);
+  x.handleStored = block != untouched;
+  if (x.handleStored && block != nullptr) {
     x.lockCount = LockCount(block);
     x.blockSize = GlobalSize(block);
     const void* p = GlobalLock(block);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ class CTempPath {
 };
 
 // Bytes written to a temporary file and opened for reading with CreateFileA, as a host
-// opens an archive. header() is the first 84 bytes, zero-padded like a host pads.
+// opens an archive, sharing reading and writing (a test may open it again to change it).
+// header() is the first 84 bytes, zero-padded like a host pads.
 class CArchiveFile {
  public:
   explicit CArchiveFile(const Bytes& contents);
@@ -45,6 +47,10 @@ class CArchiveFile {
   const std::string& path() const { return path_.path(); }
   // The first 84 bytes, as the host read them when it opened the file.
   const uint8_t* header() const { return header_.data(); }
+  // Another handle to the file, with the given access; the caller closes it.
+  HANDLE Open(DWORD access) const;
+  // The file's bytes as they are now.
+  Bytes OnDisk() const;
 
  private:
   CTempPath path_;
@@ -69,6 +75,18 @@ struct HostListing {
 };
 HostListing ListArchive(const ArchiveSource* source);
 HostListing ListArchive(const Bytes& archive);
+// The same through GetArchiveInfo of a lister of the test's own: a plug-in object (whose
+// registry the test looks at) or another module's exports.
+typedef std::function<int32_t(const ArchiveSource*, HGLOBAL*, int32_t*)> GetArchiveInfoFn;
+HostListing ListArchiveWith(const GetArchiveInfoFn& getArchiveInfo, const ArchiveSource* source);
+template <typename Lister>
+HostListing ListArchive(Lister& lister, const ArchiveSource* source) {
+  return ListArchiveWith(
+      [&lister](const ArchiveSource* s, HGLOBAL* block, int32_t* count) {
+        return lister.GetArchiveInfo(s, block, count);
+      },
+      source);
+}
 
 // An extraction as a host makes one: packedSize bytes read at offset (clipped to the file)
 // handed to TZK_GetFile. The block's bytes, size and lock count are recorded and the block
@@ -81,9 +99,12 @@ struct HostExtraction {
   Bytes contents;  // all blockSize bytes of the block
 };
 HostExtraction ExtractEntry(const Bytes& archive, ArchiveEntry* entry);
+// An extraction of stored bytes: TZK_GetFile without its unused first argument.
+typedef int32_t (*GetFileFn)(const uint8_t* stored, ArchiveEntry* entry, HGLOBAL* contents);
 // The same with the stored bytes given directly (exactly these bytes, at the end of an
-// allocation of their size).
-HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry);
+// allocation of their size), through the module's TZK_GetFile or getFile when given.
+// handleStored says whether the out-argument was written at all.
+HostExtraction ExtractStored(const Bytes& stored, ArchiveEntry* entry, GetFileFn getFile = nullptr);
 
 // The first `size` bytes of an extraction: the entry's contents.
 Bytes Contents(const HostExtraction& x, uint64_t size);

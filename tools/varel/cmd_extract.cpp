@@ -350,10 +350,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
 }  // namespace
 
 int RunExtract(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(std::string(kExtractUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kExtractUsage) + kCaseUsage)) return kExitOk;
   ExtractRequest request;
   if (!ParseExtract(args, &request)) return kExitUsage;
   CPluginModule module;
@@ -435,10 +432,7 @@ size_t FindEntry(const CHostArchive& archive, const std::string& path, const std
 }  // namespace
 
 int RunCat(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(std::string(kCatUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kCatUsage) + kCaseUsage)) return kExitOk;
   ParsedArgs parsed;
   bool ignoreCase = false;
   if (!ParseArgs("cat", args, {kIgnoreCaseOption, kCaseSensitiveOption}, &parsed) ||

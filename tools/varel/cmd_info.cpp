@@ -56,12 +56,10 @@ int RunVersion(const Options& options) {
 }
 
 int RunInfo(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(
-        "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
-        "types it reads.\n");
+  if (PrintedHelp(args,
+                  "usage: varel info\n\nPrints the plug-in's name, author, version and the file "
+                  "types it reads.\n"))
     return kExitOk;
-  }
   if (!args.empty()) {
     Report("info", "takes no arguments");
     return kExitUsage;
@@ -89,13 +87,12 @@ int RunInfo(const Options& options, const std::vector<std::string>& args) {
 }
 
 int RunDetect(const Options& options, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(
-        "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
-        "pkg or unknown,\nor what keeps the plug-in from reading a file that begins as a "
-        "PSARC\n(\"psarc, lzma compression: not supported\"). FILE '-' is standard input.\n");
+  if (PrintedHelp(args,
+                  "usage: varel detect FILE...\n\nPrints the archive type of each file: psarc, "
+                  "pkg or unknown,\nor what keeps the plug-in from reading a file that begins "
+                  "as a PSARC\n(\"psarc, lzma compression: not supported\"). FILE '-' is "
+                  "standard input.\n"))
     return kExitOk;
-  }
   if (args.empty()) {
     Report("detect", "name at least one file");
     return kExitUsage;

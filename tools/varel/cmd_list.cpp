@@ -156,10 +156,7 @@ void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
 
 int RunList(const Options& options, const std::vector<std::string>& args) {
   // -h is human-readable sizes here, as in ls and du; --help is help.
-  if (WantsHelp(args, false)) {
-    Print(std::string(kUsage) + kCaseUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, std::string(kUsage) + kCaseUsage, false)) return kExitOk;
   ParsedArgs parsed;
   bool ignoreCase = false;
   if (!ParseArgs("list", args,

@@ -337,10 +337,7 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
 }  // namespace
 
 int RunPack(const Options&, const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    Print(kUsage);
-    return kExitOk;
-  }
+  if (PrintedHelp(args, kUsage)) return kExitOk;
   PackRequest request;
   if (!ParsePack(args, &request)) return kExitUsage;
   std::vector<Input> planned;

@@ -1,7 +1,7 @@
 #include "tools/varel/commands.h"
 
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/varel/report.h"
@@ -38,10 +38,13 @@ bool OpenArchive(const char* command, const Options& options, const std::string&
   return true;
 }
 
-bool WantsHelp(const std::vector<std::string>& args, bool shortHelp) {
+bool PrintedHelp(const std::vector<std::string>& args, const std::string& usage, bool shortHelp) {
   for (const std::string& a : args) {
     if (a == "--") return false;
-    if (a == "--help" || (shortHelp && a == "-h")) return true;
+    if (a == "--help" || (shortHelp && a == "-h")) {
+      Print(usage);
+      return true;
+    }
   }
   return false;
 }

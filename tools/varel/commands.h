@@ -14,6 +14,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Runs varel on its arguments (UTF-8): the exit code, with no exception leaving.
+int Main(const std::vector<std::string>& args);
+
 struct Options {
   std::string pluginPath;  // empty: the plug-in beside varel
 };
@@ -34,8 +37,9 @@ bool OpenArchive(const char* command, const Options& options, const std::string&
                  CPluginModule* module, CHostArchive* archive);
 
 // True when args hold --help, or -h unless shortHelp is false (list, where -h means
-// human-readable sizes); the command then prints its usage.
-bool WantsHelp(const std::vector<std::string>& args, bool shortHelp = true);
+// human-readable sizes), after printing the usage: the command then returns kExitOk.
+bool PrintedHelp(const std::vector<std::string>& args, const std::string& usage,
+                 bool shortHelp = true);
 
 // A command's options, in the getopt manner: "-o DIR", "-oDIR", "--output DIR",
 // "--output=DIR", flags such as "--quiet", and short ones bundled ("-qv", "-qo DIR",

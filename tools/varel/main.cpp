@@ -1,21 +1,16 @@
 // varel: a command-line host for the arc_varel plug-in. It drives the plug-in only through
-// its five exports, exactly as a host application does.
+// its five exports, exactly as a host application does. The program's entry point, which
+// differs by platform, is in main_win32.cpp and main_posix.cpp.
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <exception>
 #include <new>
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <csignal>
-#endif
-
 #include "tools/varel/commands.h"
 #include "tools/varel/report.h"
 #include "tools/varel_host/console.h"
-#include "tools/varel_host/unicode_text.h"
 
 namespace {
 
@@ -101,15 +96,9 @@ int Run(const std::vector<std::string>& args, std::string* command) {
   return kExitUsage;
 }
 
-// Runs varel on its arguments (UTF-8) with no exception leaving.
+}  // namespace
+
 int Main(const std::vector<std::string>& args) {
-#if !defined(_WIN32)
-  // A write past a file-size limit or into a closed pipe then fails with an error that
-  // varel sees: it reports the first, and ends the second by SIGPIPE itself once its
-  // temporary files are gone (EndOnClosedPipe).
-  std::signal(SIGXFSZ, SIG_IGN);
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
   try {
     std::string command;
     const int status = Run(args, &command);
@@ -124,17 +113,3 @@ int Main(const std::vector<std::string>& args) {
   }
   return kExitFailed;
 }
-
-}  // namespace
-
-#if defined(_WIN32)
-// The arguments as UTF-16 (linked with -municode), so that no character is lost to the
-// ANSI code page.
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(Utf8FromWide(argv[i], std::wcslen(argv[i])));
-  return Main(args);
-}
-#else
-int main(int argc, char** argv) { return Main(std::vector<std::string>(argv + 1, argv + argc)); }
-#endif

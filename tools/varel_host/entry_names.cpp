@@ -16,14 +16,9 @@ constexpr size_t kCutSlack = 4;
 // character that the end of the name cut short.
 bool IsCutCharacter(const std::string& rest) {
   if (rest.empty() || rest.size() > 3) return false;
-  const uint8_t lead = static_cast<uint8_t>(rest[0]);
-  const size_t announced = lead >= 0xF0 && lead <= 0xF4   ? 4
-                           : lead >= 0xE0 && lead <= 0xEF ? 3
-                           : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                          : 0;
-  if (announced <= rest.size()) return false;
+  if (Utf8SequenceLength(static_cast<uint8_t>(rest[0])) <= rest.size()) return false;
   for (size_t k = 1; k < rest.size(); ++k) {
-    if ((static_cast<uint8_t>(rest[k]) & 0xC0) != 0x80) return false;
+    if (!IsUtf8Trail(static_cast<uint8_t>(rest[k]))) return false;
   }
   return true;
 }

@@ -5,14 +5,11 @@
 
 #include "tools/varel_host/host_fs.h"
 #include "tools/varel_host/host_fs_platform.h"
+#include "tools/varel_host/host_fs_win32.h"
 #include "tools/varel_host/unicode_text.h"
 
 namespace {
 
-// Paths of this many UTF-16 units or more take the \\?\ form. Files may have MAX_PATH - 1
-// units without it; CreateDirectoryW stops 12 short of that (room for an 8.3 name), and
-// the longer limit would leave such a folder uncreatable.
-constexpr size_t kLongPath = MAX_PATH - 12;
 constexpr DWORD kWriteChunk = 1u << 24;
 
 std::string ErrorText(DWORD code) {
@@ -33,8 +30,18 @@ std::string ErrorText(DWORD code) {
 
 std::string Failure(const std::string& path) { return path + ": " + ErrorText(GetLastError()); }
 
-// The path for the wide calls. The \\?\ form lifts the length limit but takes the path
-// literally, so it is made absolute first, with '\' separators and no "." or "..".
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h =
+      CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
 WideString WidePath(const std::string& path) {
   const WideString w = WideFromUtf8(path);
   if (w.size() < kLongPath || w.compare(0, 4, L"\\\\?\\") == 0 ||
@@ -50,18 +57,6 @@ WideString WidePath(const std::string& path) {
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
   return L"\\\\?\\" + full;
 }
-
-bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE h =
-      CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = GetFileInformationByHandle(h, info) != 0;
-  CloseHandle(h);
-  return ok;
-}
-
-}  // namespace
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 char PathSeparator() { return '\\'; }

@@ -4,11 +4,18 @@
 
 namespace {
 
-bool IsTrail(uint8_t b) { return (b & 0xC0) == 0x80; }
-
 bool IsSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
+constexpr UINT kUtf8CodePage = 65001;
+
 }  // namespace
+
+size_t Utf8SequenceLength(uint8_t lead) {
+  return lead >= 0xC2 && lead <= 0xDF   ? 2
+         : lead >= 0xE0 && lead <= 0xEF ? 3
+         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                        : 0;
+}
 
 uint32_t NextCodePoint(const std::string& text, size_t* i) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data()) + *i;
@@ -18,29 +25,23 @@ uint32_t NextCodePoint(const std::string& text, size_t* i) {
     *i += 1;
     return b;
   }
-  // The length a lead byte announces, and the smallest value that needs it.
-  size_t n = 0;
-  uint32_t c = 0;
-  uint32_t least = 0;
-  if (b >= 0xC2 && b <= 0xDF) {
-    n = 2, c = b & 0x1F, least = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    n = 3, c = b & 0x0F, least = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    n = 4, c = b & 0x07, least = 0x10000;
-  }
+  // The lead byte's own bits, and the smallest value that needs n bytes.
+  static const uint32_t kLeadBits[5] = {0, 0, 0x1F, 0x0F, 0x07};
+  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  const size_t n = Utf8SequenceLength(b);
+  uint32_t c = b & kLeadBits[n];
   if (n == 0 || n > left) {
     *i += 1;
     return kNotUtf8;
   }
   for (size_t k = 1; k < n; ++k) {
-    if (!IsTrail(s[k])) {
+    if (!IsUtf8Trail(s[k])) {
       *i += 1;
       return kNotUtf8;
     }
     c = c << 6 | (s[k] & 0x3F);
   }
-  if (c < least || c > 0x10FFFF || IsSurrogate(c)) {
+  if (c < kLeast[n] || c > 0x10FFFF || IsSurrogate(c)) {
     *i += 1;
     return kNotUtf8;
   }
@@ -136,18 +137,27 @@ std::string Utf8FromAnsi(const std::string& bytes) {
 }
 
 bool AnsiFromUtf8(const std::string& text, std::string* bytes) {
+  return CodePageFromUtf8(text, GetACP(), bytes);
+}
+
+bool CodePageFromUtf8(const std::string& text, UINT codePage, std::string* bytes) {
   bytes->clear();
   if (!IsValidUtf8(text)) return false;
-  if (text.empty()) return true;
+  // The UTF-8 code page is the text as it stands. (WideCharToMultiByte would refuse both
+  // the no-best-fit flag and the used-default report below for it.)
+  if (codePage == kUtf8CodePage || text.empty()) {
+    *bytes = text;
+    return true;
+  }
   const WideString w = WideFromUtf8(text);
   const int n = static_cast<int>(w.size());
   BOOL usedDefault = FALSE;
-  const int length =
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), n, nullptr, 0,
+                                         nullptr, nullptr);
   if (length <= 0) return false;
   bytes->assign(static_cast<size_t>(length), '\0');
-  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), n, &(*bytes)[0], length, nullptr,
-                          &usedDefault) != length ||
+  if (WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), n, &(*bytes)[0], length,
+                          nullptr, &usedDefault) != length ||
       usedDefault) {
     bytes->clear();
     return false;

@@ -16,6 +16,12 @@ typedef std::basic_string<WCHAR> WideString;
 constexpr uint32_t kNotUtf8 = 0xFFFFFFFFu;
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
+// The length of the sequence a lead byte announces (2 to 4), or 0 for a byte that starts no
+// multi-byte sequence (ASCII, a trail byte, C0, C1, F5 to FF).
+size_t Utf8SequenceLength(uint8_t lead);
+// True for a byte that continues a sequence (10xxxxxx).
+inline bool IsUtf8Trail(uint8_t b) { return (b & 0xC0) == 0x80; }
+
 // The code point at text[*i], with *i moved past it. Overlong forms, surrogates and values
 // past U+10FFFF are not well formed: such a byte comes back as kNotUtf8 and *i moves by 1.
 // *i must be below text.size().
@@ -36,6 +42,9 @@ std::string Utf8FromAnsi(const std::string& bytes);
 // UTF-8 as bytes in the ANSI code page; false when the text is not well-formed UTF-8 or
 // holds a character the code page cannot hold (nothing is replaced by a look-alike or '?').
 bool AnsiFromUtf8(const std::string& text, std::string* bytes);
+// The same for a given code page (AnsiFromUtf8 gives it GetACP()'s). Code page 65001 is
+// UTF-8 itself: it holds every character, as the text's own bytes.
+bool CodePageFromUtf8(const std::string& text, UINT codePage, std::string* bytes);
 
 // The code point in upper or lower case, one code point for one (no "SS" for U+00DF); a
 // code point without another case comes back as it is. On Windows the system's own case

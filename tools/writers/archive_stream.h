@@ -65,6 +65,25 @@ bool WriteInMemory(const StreamWriteFn& write, const std::vector<ArchiveInput>& 
 // Calls write, turning memory that runs out into a failure that says so.
 bool WriteCaught(const std::function<bool()>& write, std::string* error);
 
+// The two entry points of a writer. Stream(entries, options, sink, error) is one archive
+// being written: Check() refuses what the format cannot hold, Write() writes it.
+template <typename Stream, typename Options>
+bool WriteStream(CEntrySource& entries, const Options& options, CArchiveSink* sink,
+                 std::string* error) {
+  Stream stream(entries, options, sink, error);
+  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+}
+// The in-memory entry point over the streaming one, write.
+template <typename Options>
+bool WriteInMemory(bool (*write)(CEntrySource&, const Options&, CArchiveSink*, std::string*),
+                   const std::vector<ArchiveInput>& entries, const Options& options,
+                   std::vector<uint8_t>* out, std::string* error) {
+  const StreamWriteFn bound = [write, &options](CEntrySource& s, CArchiveSink* k, std::string* e) {
+    return write(s, options, k, e);
+  };
+  return WriteInMemory(bound, entries, out, error);
+}
+
 // What a format holds, so that a packer can refuse entries before compressing any.
 struct ArchiveLimits {
   const char* format;     // "PSARC", "PKG"

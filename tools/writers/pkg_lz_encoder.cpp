@@ -64,7 +64,7 @@ class CMatchFinder {
   // first and gives at least one byte less than it gave there, so the lengths found never
   // drop by more than one from a position to the next.
   Match Find(size_t pos, const Match& previous) {
-    const size_t limit = std::min(end_ - pos, kPkgLzMaxCount);
+    const size_t limit = std::min(end_ - pos, kPkgLzMaxTokenOutput);
     Match best;
     best.length = static_cast<uint8_t>(std::min(limit, ZerosAt(pos)));
     if (previous.distance != 0 && previous.length > 1) {
@@ -175,7 +175,7 @@ void ChooseGreedy(const uint8_t* plain, size_t n, uint8_t escape, bool lazy,
 // always the best copy. Two options per position remain: a literal, or the longest copy.
 // A copy reaches at most 255 positions ahead, so a ring of 256 costs is all that is kept.
 void ChooseOptimal(const uint8_t* plain, size_t n, uint8_t escape, std::vector<Match>* matches) {
-  static_assert(kPkgLzMaxCount < 256, "the ring holds every cost a copy can reach");
+  static_assert(kPkgLzMaxTokenOutput < 256, "the ring holds every cost a copy can reach");
   std::vector<Match>& m = *matches;
   uint32_t cost[256];
   cost[n & 255] = 0;
@@ -274,7 +274,7 @@ std::vector<uint8_t> EncodePkgLz(const uint8_t* data, size_t length,
   w.Le32(0);                              // endOffset, patched below
   w.U8(escape);
   w.Zeros(3);  // never read
-  w.bytes().reserve(kPkgLzHeaderBytes + length + length / 64 + 64);
+  w.bytes().reserve(kPkgLzHeaderSize + length + length / 64 + 64);
   const size_t segment = settings.segmentBytes == 0 ? length : settings.segmentBytes;
   for (size_t at = 0; at < length; at += segment) {
     EncodePkgLzSegment(data, at, at + std::min(segment, length - at), escape, settings, &w.bytes());

@@ -17,11 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "pkg/pkg.h"
 #include "tools/writers/pkg_writer.h"
-
-constexpr size_t kPkgLzHeaderBytes = 12;  // decodedLength, endOffset, escape, 3 unused
-constexpr size_t kPkgLzMaxDistance = 254;
-constexpr size_t kPkgLzMaxCount = 255;
 
 // Adds the number of times each byte value occurs in data[0, length) to counts.
 void CountByteValues(const uint8_t* data, size_t length, uint64_t counts[256]);

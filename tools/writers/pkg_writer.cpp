@@ -12,11 +12,7 @@
 namespace {
 
 constexpr uint64_t kLimit = 0x7FFFFFFF;  // sizes and offsets are i32 in the directory
-constexpr size_t kHeaderBytes = 8;
-constexpr size_t kDirEntryBytes = 80;
-constexpr size_t kNameField = 64;
-constexpr uint32_t kStored = 0;
-constexpr uint32_t kLz = 1;
+constexpr uint32_t kStored = 0;          // any word but kPkgCompressedLz
 constexpr size_t kSegment = kPkgLzDefaultSegmentBytes;
 // Segments coded per task: a segment takes about a millisecond, and several per task keep
 // handing work to threads a small part of it.
@@ -95,7 +91,7 @@ bool CPkgStream::Check() {
     *error_ = "a PKG container needs at least one entry";
     return false;
   }
-  dataEnd_ = kHeaderBytes + static_cast<uint64_t>(source_.Count()) * kDirEntryBytes;
+  dataEnd_ = kPkgHeaderSize + static_cast<uint64_t>(source_.Count()) * kPkgDirEntrySize;
   if (dataEnd_ > kLimit) {
     *error_ = "too many entries for a PKG directory";
     return false;
@@ -129,7 +125,7 @@ bool CPkgStream::ReadPiece(size_t entry, uint64_t at, CPkgPiece* piece) {
   piece->entry = entry;
   piece->first = at == 0;
   piece->last = row.size - at <= kPieceBytes;
-  piece->coded = row.compressed == kLz;
+  piece->coded = row.compressed == kPkgCompressedLz;
   piece->escape = row.escape;
   piece->plainBytes = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, row.size - at));
   piece->start = piece->coded ? static_cast<size_t>(std::min<uint64_t>(at, kPkgLzMaxDistance)) : 0;
@@ -191,7 +187,7 @@ bool CPkgStream::Consume(CPkgPiece& piece) {
   DirectoryRow& row = rows_[piece.entry];
   if (piece.first) {
     row.offset = dataEnd_;
-    row.written = piece.coded ? kPkgLzHeaderBytes : 0;
+    row.written = piece.coded ? kPkgLzHeaderSize : 0;
   }
   // The pieces of an entry given up that were already handed out are dropped.
   if (row.givenUp) return true;
@@ -215,7 +211,7 @@ bool CPkgStream::WriteDirectory() {
     const std::string& name = source_.Name(k);
     const DirectoryRow& row = rows_[k];
     w.Text(name);
-    w.Zeros(kNameField - name.size());           // name, zero-padded
+    w.Zeros(kPkgDirNameBytes - name.size());     // name, zero-padded
     w.Le32(static_cast<uint32_t>(row.size));     // size: the plain bytes
     w.Le32(static_cast<uint32_t>(row.written));  // packedSize: the stored bytes
     w.Le32(static_cast<uint32_t>(row.offset));   // offset from the container's start
@@ -232,8 +228,8 @@ bool CPkgStream::Write() {
   for (size_t k = 0; k < rows_.size(); ++k) {
     DirectoryRow& row = rows_[k];
     row.size = source_.Size(k);
-    row.compressed = options_.compression == PkgCompression::kNever ? kStored : kLz;
-    if (row.compressed == kLz && !ChooseEscape(k)) return false;
+    row.compressed = options_.compression == PkgCompression::kNever ? kStored : kPkgCompressedLz;
+    if (row.compressed == kPkgCompressedLz && !ChooseEscape(k)) return false;
     // Every entry has a piece, an empty one for an empty entry, so that each is given its
     // place in the data in order. Once an entry is stored instead, its coding stops.
     for (uint64_t at = 0; (at == 0 || at < row.size) && !row.givenUp; at += kPieceBytes) {
@@ -250,14 +246,10 @@ ArchiveLimits PkgLimits() { return ArchiveLimits{"PKG", kLimit + 1, kPkgMaxNameB
 
 bool WritePkg(CEntrySource& entries, const PkgWriterOptions& options, CArchiveSink* sink,
               std::string* error) {
-  CPkgStream stream(entries, options, sink, error);
-  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+  return WriteStream<CPkgStream>(entries, options, sink, error);
 }
 
 bool WritePkg(const std::vector<ArchiveInput>& entries, const PkgWriterOptions& options,
               std::vector<uint8_t>* out, std::string* error) {
-  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
-    return WritePkg(s, options, k, e);
-  };
-  return WriteInMemory(write, entries, out, error);
+  return WriteInMemory<PkgWriterOptions>(WritePkg, entries, options, out, error);
 }

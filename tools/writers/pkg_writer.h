@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "pkg/pkg.h"
 #include "tools/writers/archive_input.h"
 #include "tools/writers/archive_stream.h"
 
 // The longest name a directory entry holds with its terminator.
-constexpr size_t kPkgMaxNameBytes = 63;
+constexpr size_t kPkgMaxNameBytes = kPkgDirNameBytes - 1;
 
 enum class PkgCompression {
   kAuto,    // LZ-coded when that is smaller, stored otherwise

@@ -12,16 +12,14 @@
 
 namespace {
 
-constexpr uint32_t kHeaderBytes = 32;
-constexpr uint32_t kTocEntryBytes = 30;
 constexpr uint32_t kBlockValueBytes = 2;
 constexpr uint64_t kMaxEntrySize = 0x80000000ull;  // the reader walks sizes below 2 GiB
-constexpr size_t kMaxNameBytes = 255;              // what a listing's record gives back
+constexpr size_t kMaxNameBytes = sizeof(ArchiveEntry::name) - 1;  // what a listing gives back
 constexpr uint64_t kMax40 = 0xFFFFFFFFFFull;
 // Blocks compressed per task. One block takes milliseconds at level 9, far more than
 // handing it to a thread costs, and one-block pieces keep the bytes in flight small.
 constexpr size_t kPieceBlocks = 1;
-constexpr size_t kPieceBytes = kPieceBlocks * kPsarcWriterBlockSize;
+constexpr size_t kPieceBytes = kPieceBlocks * kPsarcBlockSize;
 
 uint32_t Rotl(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
 
@@ -111,17 +109,17 @@ namespace {
 // had to be stored as it stands (its compressed form does not fit a block).
 std::vector<PsarcBlock> BlocksOf(const uint8_t* data, size_t length, int level, bool* ambiguous) {
   std::vector<PsarcBlock> blocks;
-  for (size_t at = 0; at < length; at += kPsarcWriterBlockSize) {
-    const size_t piece = length - at < kPsarcWriterBlockSize ? length - at : kPsarcWriterBlockSize;
+  for (size_t at = 0; at < length; at += kPsarcBlockSize) {
+    const size_t piece = length - at < kPsarcBlockSize ? length - at : kPsarcBlockSize;
     PsarcBlock block;
     block.bytes = Compress(data + at, piece, level);
     if (block.bytes.empty() || block.bytes.size() >= piece) {
       block.bytes.assign(data + at, data + at + piece);
       // A short stored block that a reader would inflate is kept compressed instead, even
       // though that is not smaller, when it fits.
-      if (piece < kPsarcWriterBlockSize && ReadAsZlibStream(block.bytes)) {
+      if (piece < kPsarcBlockSize && ReadAsZlibStream(block.bytes)) {
         std::vector<uint8_t> packed = Compress(data + at, piece, 9);
-        if (!packed.empty() && packed.size() < kPsarcWriterBlockSize) {
+        if (!packed.empty() && packed.size() < kPsarcBlockSize) {
           block.bytes.swap(packed);
         } else {
           *ambiguous = true;
@@ -129,7 +127,7 @@ std::vector<PsarcBlock> BlocksOf(const uint8_t* data, size_t length, int level, 
       }
     }
     block.value =
-        block.bytes.size() == kPsarcWriterBlockSize ? 0 : static_cast<uint32_t>(block.bytes.size());
+        block.bytes.size() == kPsarcBlockSize ? 0 : static_cast<uint32_t>(block.bytes.size());
     blocks.push_back(std::move(block));
   }
   return blocks;
@@ -156,7 +154,7 @@ size_t AppendPsarcEntry(PsarcLayout* layout, uint64_t size, const std::vector<Ps
 }
 
 std::vector<uint8_t> WritePsarcLayout(const PsarcLayout& layout) {
-  const uint64_t tablesEnd = kHeaderBytes + kTocEntryBytes * layout.entries.size() +
+  const uint64_t tablesEnd = kPsarcHeaderSize + kPsarcTocEntrySize * layout.entries.size() +
                              static_cast<uint64_t>(layout.valueWidth) * layout.blockValues.size();
   CByteWriter w;
   w.Raw(layout.magic, 4);
@@ -257,16 +255,16 @@ bool CPsarcStream::Check() {
     }
     if (i != 0) names_ += '\n';
     names_ += source_.Name(i);
-    blocks += (source_.Size(i) + kPsarcWriterBlockSize - 1) / kPsarcWriterBlockSize;
+    blocks += (source_.Size(i) + kPsarcBlockSize - 1) / kPsarcBlockSize;
     plainBytes += source_.Size(i);
   }
   if (names_.size() >= kMaxEntrySize) {
     *error_ = "the names take 2 GiB or more";
     return false;
   }
-  blocks += (names_.size() + kPsarcWriterBlockSize - 1) / kPsarcWriterBlockSize;
+  blocks += (names_.size() + kPsarcBlockSize - 1) / kPsarcBlockSize;
   const uint64_t entries = uint64_t{source_.Count()} + 1;
-  tablesEnd_ = kHeaderBytes + kTocEntryBytes * entries + kBlockValueBytes * blocks;
+  tablesEnd_ = kPsarcHeaderSize + kPsarcTocEntrySize * entries + kBlockValueBytes * blocks;
   if (tablesEnd_ > UINT32_MAX) {
     *error_ = "too many entries and blocks for the table of contents";
     return false;
@@ -353,14 +351,10 @@ bool CPsarcStream::Write() {
 
 bool WritePsarc(CEntrySource& entries, const PsarcWriterOptions& options, CArchiveSink* sink,
                 std::string* error) {
-  CPsarcStream stream(entries, options, sink, error);
-  return WriteCaught([&stream] { return stream.Check() && stream.Write(); }, error);
+  return WriteStream<CPsarcStream>(entries, options, sink, error);
 }
 
 bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptions& options,
                 std::vector<uint8_t>* out, std::string* error) {
-  const StreamWriteFn write = [&options](CEntrySource& s, CArchiveSink* k, std::string* e) {
-    return WritePsarc(s, options, k, e);
-  };
-  return WriteInMemory(write, entries, out, error);
+  return WriteInMemory<PsarcWriterOptions>(WritePsarc, entries, options, out, error);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "psarc/psarc.h"
 #include "tools/writers/archive_input.h"
 #include "tools/writers/archive_stream.h"
 
@@ -40,7 +41,6 @@ bool WritePsarc(const std::vector<ArchiveInput>& entries, const PsarcWriterOptio
 // ---- The layout underneath, for hand-made and deliberately odd archives. ----
 
 constexpr uint32_t kPsarcWriterVersion = 0x00010004;
-constexpr uint32_t kPsarcWriterBlockSize = 65536;
 
 // One stored block: its block-size table value (0: stored whole, blockSize bytes) and the
 // bytes it occupies in the archive.
@@ -64,8 +64,8 @@ struct PsarcLayout {
   char magic[4] = {'P', 'S', 'A', 'R'};
   uint32_t version = kPsarcWriterVersion;
   char compression[4] = {'z', 'l', 'i', 'b'};
-  uint32_t tocEntrySize = 30;
-  uint32_t blockSize = kPsarcWriterBlockSize;
+  uint32_t tocEntrySize = kPsarcTocEntrySize;
+  uint32_t blockSize = kPsarcBlockSize;
   uint32_t flags = 0;
   std::vector<PsarcLayoutEntry> entries;
   std::vector<uint32_t> blockValues;  // each written big-endian in valueWidth bytes
