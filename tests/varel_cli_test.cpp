@@ -9,18 +9,6 @@
 
 namespace {
 
-// A tree with what archives meet: text, binary, an empty file, a file of several 64 KiB
-// blocks, nesting, and bytes a text-mode stream would mangle (CR LF, ^Z).
-FileTree SampleTree() {
-  FileTree t;
-  t["readme.txt"] = BytesOf("hello\r\nworld\x1a\n");
-  t["empty.dat"] = Bytes();
-  t["sub/noise.bin"] = MadeBytes(70000, 1, false);
-  t["sub/deep/text.txt"] = MadeBytes(200000, 2, true);
-  t["sub/deep/zeros.bin"] = Bytes(65536, 0);
-  return t;
-}
-
 class VarelRoundTrip : public VarelRun, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(VarelRoundTrip, PackListExtractCompare) {

@@ -30,18 +30,6 @@ std::string Line(const std::vector<std::string>& args) {
   return line;
 }
 
-// Entries in name order, as pack stores them: 0 empty.dat, 1 readme.txt,
-// 2 sub/deep/text.txt, 3 sub/deep/zeros.bin, 4 sub/noise.bin.
-FileTree Tree() {
-  FileTree t;
-  t["readme.txt"] = BytesOf("hello\r\nworld\x1a\n");
-  t["empty.dat"] = Bytes();
-  t["sub/noise.bin"] = MadeBytes(70000, 1, false);
-  t["sub/deep/text.txt"] = MadeBytes(200000, 2, true);
-  t["sub/deep/zeros.bin"] = Bytes(65536, 0);
-  return t;
-}
-
 std::vector<std::string> Names(const FileTree& tree) {
   std::vector<std::string> names;
   for (const auto& f : tree) names.push_back(f.first);
@@ -52,7 +40,7 @@ class VarelConventions : public VarelRun {
  protected:
   void SetUp() override {
     VarelRun::SetUp();
-    WriteTree("src", Tree());
+    WriteTree("src", SampleTree());
     ASSERT_EQ(Varel({"pack", "pkg", "t.pkg", "-q", "-C", "src", "."}).exitCode, 0);
     archive_ = ReadFile("t.pkg");
     // Whatever varel copies or builds on the side goes here, and must be gone after.
@@ -112,7 +100,7 @@ TEST_F(VarelConventions, ShortOptionsBundleAndTakeTheirValuesAttached) {
     const ProcessResult r = Varel(c.args);
     SCOPED_TRACE(Line(c.args));
     ASSERT_EQ(r.exitCode, 0) << Describe(r);
-    EXPECT_EQ(Names(ReadTree(At(c.folder))), Names(Tree()));
+    EXPECT_EQ(Names(ReadTree(At(c.folder))), Names(SampleTree()));
     EXPECT_EQ(r.out.empty(), c.quiet) << r.out;
   }
   // -v prints each file written.
@@ -157,7 +145,7 @@ TEST_F(VarelConventions, StandardInputServesAsTheArchive) {
 
   r = Varel({"extract", "-", "-o", "out"}, FromPipe());
   ASSERT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_TRUE(ReadTree(At("out")) == Tree());
+  EXPECT_TRUE(ReadTree(At("out")) == SampleTree());
 
   // With no -o, standard input extracts into the current folder.
   std::string error;

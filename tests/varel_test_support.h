@@ -75,6 +75,20 @@ inline Bytes MadeBytes(size_t n, uint32_t seed, bool compressible) {
   return out;
 }
 
+// A tree with what archives meet: text, binary, an empty file, a file of several 64 KiB
+// blocks, nesting, and bytes a text-mode stream would mangle (CR LF, ^Z). Packed, its
+// entries in name order are 0 empty.dat, 1 readme.txt, 2 sub/deep/text.txt,
+// 3 sub/deep/zeros.bin, 4 sub/noise.bin.
+inline FileTree SampleTree() {
+  FileTree t;
+  t["readme.txt"] = BytesOf("hello\r\nworld\x1a\n");
+  t["empty.dat"] = Bytes();
+  t["sub/noise.bin"] = MadeBytes(70000, 1, false);
+  t["sub/deep/text.txt"] = MadeBytes(200000, 2, true);
+  t["sub/deep/zeros.bin"] = Bytes(65536, 0);
+  return t;
+}
+
 // A file of size zero bytes that takes no room on disk (a hole), quick to write and read.
 inline bool MakeSparseFile(const std::string& path, uint64_t size, std::string* error) {
 #if defined(_WIN32)
