@@ -62,10 +62,19 @@ def speed(programs, work, tree, tree_bytes, rounds):
                   f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
 
 
+def extract_folder(work, name):
+    """Where an extraction writes: a memory file system when there is one, so that a figure
+    is varel's own work and not the disk's writeback of the last round's files, which on a
+    shared machine scatters extraction times by half."""
+    base = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else work
+    return os.path.join(base, f"varel-pack-bench-{os.getpid()}-{name}")
+
+
 def extract_speed(programs, work, tree, tree_bytes, rounds):
     """Extraction of the tree's archives, each packed once beforehand by the first program
-    (an archive is the same for every platform and job count)."""
+    (an archive is the same for every platform and job count), into extract_folder."""
     print(f"\n#### varel extract, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print(f"Extracted into {os.path.dirname(extract_folder(work, 'x'))}.\n")
     print("| platform | format | 1 job, s | 2 jobs, s | ratio | 1 job, MB/s | 2 jobs, MB/s "
           "| CPU s, 1 job / 2 jobs |")
     print("|---|---|---|---|---|---|---|---|")
@@ -80,7 +89,7 @@ def extract_speed(programs, work, tree, tree_bytes, rounds):
             cpu = {1: [], 2: []}
             for r in range(rounds):
                 for jobs in ((1, 2) if r % 2 == 0 else (2, 1)):
-                    out = os.path.join(work, f"extracted-{jobs}")
+                    out = extract_folder(work, f"extracted-{jobs}")
                     shutil.rmtree(out, ignore_errors=True)
                     seconds, _, used = run(prefix + ["extract", archives[fmt], "-o", out, "-q",
                                                      "-j", str(jobs)], work)
@@ -111,7 +120,7 @@ def memory(programs, work, tree, tree_bytes):
                 print(f"| {platform} | pack {fmt} | {jobs} | {peak / 1024:.1f} |")
             # Extraction holds a few entries per thread (files of up to 16 MiB here).
             for jobs in (1, 2):
-                folder = os.path.join(work, "memory-extracted")
+                folder = extract_folder(work, "memory-extracted")
                 shutil.rmtree(folder, ignore_errors=True)
                 _, peak, _ = run(prefix + ["extract", out, "-o", folder, "-q", "-j", str(jobs)],
                                  work)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -186,17 +187,20 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
 }
 
 // Makes the folders above a planned file inside root. On Linux a symbolic link already
-// standing in the tree is never followed: it could lead out of root.
-bool MakeParents(const std::string& root, const PlannedFile& f, std::string* folder,
-                 std::string* error) {
+// standing in the tree is never followed: it could lead out of root. made holds the folders
+// this run has made or found standing, which are not looked at again.
+bool MakeParents(const std::string& root, const PlannedFile& f, std::set<std::string>* made,
+                 std::string* folder, std::string* error) {
   *folder = root;
   for (size_t c = 0; c + 1 < f.components.size(); ++c) {
     *folder = JoinPath(*folder, f.components[c]);
+    if (made->count(*folder) != 0) continue;
     if (IsSymbolicLink(*folder)) {
       *error = *folder + ": is a symbolic link; not followed";
       return false;
     }
     if (!MakeFolder(*folder, error)) return false;
+    made->insert(*folder);
   }
   return true;
 }
@@ -235,57 +239,131 @@ std::string TargetPath(const std::string& root, const PlannedFile& f) {
   return path;
 }
 
-// Writes one planned file from its piece (read and decoded here when it was not, because
-// its target seemed taken when it was handed out). kStop when the output cannot be
-// written at all.
+// One planned file's contents written under a temporary name in its folder, to be moved
+// into place (or dropped) later, in plan order. Staging runs on any thread: it touches only
+// its own piece and file.
+struct StagedFile {
+  std::string folder;  // made before the file is staged
+  COutputFile out;
+  uint64_t size = 0;
+  bool extracted = false;    // the piece delivered its contents
+  bool writeFailed = false;  // the temporary file could not be written
+  std::string error;         // why not, when either is false
+
+  void Stage(CEntryPiece* piece, const std::string& name) {
+    // A failure inside the sink is a write failure; any other is the entry's own.
+    extracted = piece->Deliver(
+        [&](const uint8_t* data, size_t n, std::string* sinkError) {
+          writeFailed = !out.Open(folder, name, sinkError) || !out.Write(data, n, sinkError) ||
+                        !out.FinishWriting(sinkError);
+          size = n;
+          return !writeFailed;
+        },
+        &error);
+  }
+};
+
+// Writes one planned file: moves its staged contents into place, or, when it was not
+// staged (its target seemed taken when it was handed out), reads, decodes and writes it
+// here. kStop when the output cannot be written at all.
 Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const PlannedFile& f,
-                    CEntryPiece* piece, std::string* target, uint64_t* size) {
-  std::string folder;
+                    std::set<std::string>* made, CEntryPiece* piece, StagedFile* staged,
+                    bool wasStaged, std::string* target, uint64_t* size) {
   std::string error;
-  if (!MakeParents(request.root, f, &folder, &error)) {
+  if (!wasStaged && !MakeParents(request.root, f, made, &staged->folder, &error)) {
     Report("extract", error);
     return Outcome::kFailed;
   }
-  *target = JoinPath(folder, f.components.back());
+  *target = JoinPath(staged->folder, f.components.back());
   const Outcome check = CheckTarget(*target, f.index, request.policy);
-  if (check != Outcome::kWritten) return check;
-  if (!piece->read()) {
-    archive->Read(f.index, piece);
-    piece->Decode();
+  if (check != Outcome::kWritten) return check;  // a staged file goes with `staged`
+  if (!wasStaged) {
+    if (!piece->read()) {
+      archive->Read(f.index, piece);
+      piece->Decode();
+    }
+    staged->Stage(piece, f.components.back());
   }
-  // A failure inside the sink is a write failure; any other is the entry's own.
-  COutputFile out;
-  bool writeFailed = false;
-  const bool extracted = piece->Deliver(
-      [&](const uint8_t* data, size_t n, std::string* sinkError) {
-        writeFailed = !out.Open(folder, f.components.back(), sinkError) ||
-                      !out.Write(data, n, sinkError) ||
-                      !out.Commit(request.policy == ExistingPolicy::kOverwrite, sinkError);
-        *size = n;
-        return !writeFailed;
-      },
-      &error);
-  if (!extracted) Report("extract", error);
-  return writeFailed ? Outcome::kStop : extracted ? Outcome::kWritten : Outcome::kFailed;
+  *size = staged->size;
+  if (staged->extracted && !staged->writeFailed &&
+      !staged->out.Commit(request.policy == ExistingPolicy::kOverwrite, &staged->error)) {
+    staged->writeFailed = true;
+  }
+  if (!staged->extracted || staged->writeFailed) Report("extract", staged->error);
+  return staged->writeFailed ? Outcome::kStop
+         : staged->extracted ? Outcome::kWritten
+                             : Outcome::kFailed;
 }
 
-// Extraction on several threads. The main thread reads each entry's stored bytes and
-// writes its file, in plan order, and says everything there is to say as it writes, so
-// that files, names and messages are the same for every number of jobs; the plug-in
-// decodes on `jobs` threads in between. In flight (read and not yet written) are at most
-// PackWindow(jobs) entries holding at most kExtractBytesPerJob per job of stored and plain
-// bytes, kExtractBudget in all, except that an entry larger than that goes alone: memory
-// stays within max(the budget, the largest entry's packed + plain bytes), the latter
+// Extraction on several threads. The main thread makes each entry's folders in plan order;
+// a pool thread reads its stored bytes, decodes them through the plug-in and writes the
+// contents under a temporary name in its folder; the main thread then, again in plan
+// order, checks the target, moves the file into place and says everything there is to
+// say, so that files, names and messages are the same for every number of jobs. In flight (read and
+// not yet written) are at most PackWindow(jobs) entries holding at most kExtractBytesPerJob per job
+// of stored and plain bytes, kExtractBudget in all, except that an entry larger than that goes
+// alone: memory stays within max(the budget, the largest entry's packed + plain bytes), the latter
 // being what extracting that entry on one thread needs anyway.
 constexpr uint64_t kExtractBytesPerJob = uint64_t{32} << 20;
 constexpr uint64_t kExtractBudget = uint64_t{256} << 20;
 
+// Readers of the archive for the pool's threads: each is used by one thread at a time and
+// stays open for the next entry, so there are never more than threads.
+class CReaderPool {
+ public:
+  CInputFile* Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.empty()) {
+      readers_.emplace_back(new CInputFile);
+      return readers_.back().get();
+    }
+    CInputFile* reader = free_.back();
+    free_.pop_back();
+    return reader;
+  }
+  void Give(CInputFile* reader) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(reader);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<CInputFile>> readers_;
+  std::vector<CInputFile*> free_;
+};
+
 class CExtractTask : public CPackTask {
  public:
-  explicit CExtractTask(size_t position) : position(position) {}
-  void Run() override { piece.Decode(); }
+  // With readers, Run runs on a pool thread and reads through one of them; without, on the
+  // thread that owns the archive, through its handle.
+  CExtractTask(CHostArchive* archive, size_t index, CReaderPool* readers, size_t position,
+               const std::string& name)
+      : archive_(archive), index_(index), readers_(readers), position(position), name(name) {}
+  void Run() override {
+    if (!staging) return;
+    if (readers_ != nullptr) {
+      CInputFile* reader = readers_->Take();
+      archive_->Read(index_, &piece, reader);
+      readers_->Give(reader);
+    } else {
+      archive_->Read(index_, &piece);
+    }
+    piece.Decode();
+    staged.Stage(&piece, name);
+  }
+
+ private:
+  CHostArchive* const archive_;
+  const size_t index_;
+  CReaderPool* const readers_;
+
+ public:
   const size_t position;  // in the plan
+  const std::string name;
   CEntryPiece piece;
+  bool staging = false;  // its folder made: Run reads, decodes and writes it under a
+                         // temporary name
+  StagedFile staged;
 };
 
 struct ExtractTally {
@@ -303,6 +381,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
   uint64_t bytesDone = 0;
   ExtractTally tally;
+  std::set<std::string> made;  // folders, made on this thread only
   const auto consume = [&](CPackTask& done) {
     CExtractTask& task = static_cast<CExtractTask&>(done);
     const PlannedFile& f = plan[task.position];
@@ -315,7 +394,8 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
     }
     std::string target;
     uint64_t size = 0;
-    switch (ExtractFile(archive, request, f, &task.piece, &target, &size)) {
+    switch (ExtractFile(archive, request, f, &made, &task.piece, &task.staged, task.staging,
+                        &target, &size)) {
       case Outcome::kWritten:
         ++tally.written;
         tally.bytesWritten += size;
@@ -329,16 +409,22 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   };
   const uint64_t budget =
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
+  CReaderPool readers;  // outlives the pipeline's threads
   CPackPipeline pipeline(request.jobs, PackWindow(request.jobs), consume, budget);
   for (size_t k = 0; k < plan.size(); ++k) {
-    std::unique_ptr<CExtractTask> task(new CExtractTask(k));
+    std::unique_ptr<CExtractTask> task(new CExtractTask(archive, plan[k].index,
+                                                        pipeline.pooled() ? &readers : nullptr, k,
+                                                        plan[k].components.back()));
     uint64_t cost = 0;
     // An entry whose target is taken now is most likely not written: it is left unread,
-    // and read when it is written after all.
-    if (TargetOutcome(TargetPath(request.root, plan[k]), request.policy) == Outcome::kWritten) {
+    // and read when it is written after all. So is one whose folders cannot be made, which
+    // its turn reports.
+    std::string ignored;
+    if (TargetOutcome(TargetPath(request.root, plan[k]), request.policy) == Outcome::kWritten &&
+        MakeParents(request.root, plan[k], &made, &task->staged.folder, &ignored)) {
       cost = CEntryPiece::Cost(archive->entries()[plan[k].index]);
       if (!pipeline.MakeRoom(cost)) break;
-      archive->Read(plan[k].index, &task->piece);
+      task->staging = true;
     }
     if (!pipeline.Push(std::move(task), cost)) break;
   }

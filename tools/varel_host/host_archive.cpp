@@ -118,7 +118,7 @@ bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
   return piece.Deliver(sink, error);
 }
 
-void CHostArchive::Read(size_t i, CEntryPiece* piece) {
+void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
   piece->plugin_ = plugin_;
   piece->read_ = true;
   piece->record_ = entries_.at(i);
@@ -155,8 +155,18 @@ void CHostArchive::Read(size_t i, CEntryPiece* piece) {
     piece->Fail("not enough memory for its stored bytes");
     return;
   }
-  uint32_t got = 0;
-  if (!file_.ReadInto(record.offset, piece->stored_.data(), packed, &got) || got != packed) {
+  if (reader == nullptr) {
+    uint32_t got = 0;
+    if (!file_.ReadInto(record.offset, piece->stored_.data(), packed, &got) || got != packed) {
+      piece->Fail("cannot read its stored bytes");
+    }
+    return;
+  }
+  std::string why;
+  size_t got = 0;
+  if (((!reader->isOpen() || reader->path() != readPath()) && !reader->Open(readPath(), &why)) ||
+      !reader->ReadAt(record.offset, piece->stored_.data(), packed, &got, &why) || got != packed) {
+    reader->Close();
     piece->Fail("cannot read its stored bytes");
   }
 }

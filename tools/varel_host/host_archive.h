@@ -16,7 +16,8 @@
 #include "tools/varel_host/plugin_loader.h"
 
 // One entry on its way out, in three steps, so that the plug-in's work can run on a thread
-// of its own: Read (the stored bytes, through the archive's file: one thread at a time),
+// of its own: Read (the stored bytes, through the archive's file, one thread at a time, or
+// through a reader of the thread's own),
 // Decode (TZK_GetFile on the piece's own copies of the record and the stored bytes: any
 // thread, several at once), Deliver (the contents to a sink). A step after a failed one
 // fails with the same error. While it decodes a piece holds packedSize + size bytes (and
@@ -79,8 +80,11 @@ class CHostArchive {
   typedef CEntryPiece::Sink Sink;
   bool Extract(size_t i, const Sink& sink, std::string* error);
   // The first step of an extraction: checks entry i and reads its stored bytes into piece
-  // (a failure is kept in the piece, for Deliver to report).
-  void Read(size_t i, CEntryPiece* piece);
+  // (a failure is kept in the piece, for Deliver to report). Through the archive's own
+  // handle, or through reader, which any thread may use at the same time as others use
+  // theirs: reader is opened on readPath() when it is not open on it yet.
+  void Read(size_t i, CEntryPiece* piece, CInputFile* reader = nullptr);
+  const std::string& readPath() const { return file_.readPath(); }
 
  private:
   PluginExports plugin_;

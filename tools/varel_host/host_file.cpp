@@ -26,6 +26,10 @@ bool CHostFile::CopyStream(const std::string& path, std::string* error) {
   return CopyStreamInto(path, &copy_, error) && copy_.FinishWriting(error);
 }
 
+const std::string& CHostFile::readPath() const {
+  return copy_.temporaryPath().empty() ? path_ : copy_.temporaryPath();
+}
+
 bool CHostFile::Open(const std::string& path, std::string* error) {
   Close();
   path_ = path;

@@ -29,6 +29,9 @@ class CHostFile {
   const ArchiveSource* source() const { return &source_; }
   uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
+  // The file the reads come from: path() itself, or the copy of the stream it names. A
+  // thread of its own may open it again (CInputFile) and read from it at the same time.
+  const std::string& readPath() const;
 
   // Reads n bytes at offset through the handle into out (resized to what was read: a
   // range past the end of the file comes back shorter). False on a read error.

@@ -54,6 +54,7 @@ class CInputFile {
   bool ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error);
   void Close();
   const std::string& path() const { return path_; }
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
  private:
   std::string path_;

@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr int kSlots = 16;
+// Enough for every file one run has open at once: extraction stages up to the pipeline's
+// window of files (48 at most) besides the copy of an archive read from a stream.
+constexpr int kSlots = 64;
 constexpr size_t kPathBytes = 8192;  // 4096 UTF-16 units on Windows
 enum SlotState : int { kFree, kFilling, kArmed };
 

@@ -42,6 +42,9 @@ class CPackPipeline {
   bool Push(std::unique_ptr<CPackTask> task, uint64_t cost = 0);
   // Consumes every task still in flight. False as Push.
   bool Finish();
+  // True when tasks run on threads of the pipeline's own, false when each runs in Push on
+  // the caller's thread.
+  bool pooled() const { return !threads_.empty(); }
 
  private:
   struct Slot {
