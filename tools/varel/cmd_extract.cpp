@@ -37,8 +37,8 @@ const char kExtractUsage[] =
     "  -o, --output DIR   the folder to write to (made when missing)\n"
     "  --overwrite        replace existing files (of entries sharing a name, the last wins)\n"
     "  --skip-existing    leave existing files alone (of entries sharing a name, the first)\n"
-    "  -j, --jobs N       decode on N threads (default: one per core); files, names and\n"
-    "                     messages are the same for every N\n"
+    "  -j, --jobs N       read, decode and write on N threads (default: one per core);\n"
+    "                     files, names and messages are the same for every N\n"
     "  -q, --quiet        no progress line and no summary (notes and errors stay)\n"
     "  -v, --verbose      print each file written\n"
     "  -h, --help         this text\n";
