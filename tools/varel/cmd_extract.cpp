@@ -232,13 +232,6 @@ Outcome CheckTarget(const std::string& target, size_t index, ExistingPolicy poli
   return outcome;
 }
 
-// The path a planned file will have, without making its folders.
-std::string TargetPath(const std::string& root, const PlannedFile& f) {
-  std::string path = root;
-  for (const std::string& c : f.components) path = JoinPath(path, c);
-  return path;
-}
-
 // One planned file's contents written under a temporary name in its folder, to be moved
 // into place (or dropped) later, in plan order. Staging runs on any thread: it touches only
 // its own piece and file.
@@ -262,50 +255,6 @@ struct StagedFile {
         &error);
   }
 };
-
-// Writes one planned file: moves its staged contents into place, or, when it was not
-// staged (its target seemed taken when it was handed out), reads, decodes and writes it
-// here. kStop when the output cannot be written at all.
-Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const PlannedFile& f,
-                    std::set<std::string>* made, CEntryPiece* piece, StagedFile* staged,
-                    bool wasStaged, std::string* target, uint64_t* size) {
-  std::string error;
-  if (!wasStaged && !MakeParents(request.root, f, made, &staged->folder, &error)) {
-    Report("extract", error);
-    return Outcome::kFailed;
-  }
-  *target = JoinPath(staged->folder, f.components.back());
-  const Outcome check = CheckTarget(*target, f.index, request.policy);
-  if (check != Outcome::kWritten) return check;  // a staged file goes with `staged`
-  if (!wasStaged) {
-    if (!piece->read()) {
-      archive->Read(f.index, piece);
-      piece->Decode();
-    }
-    staged->Stage(piece, f.components.back());
-  }
-  *size = staged->size;
-  if (staged->extracted && !staged->writeFailed &&
-      !staged->out.Commit(request.policy == ExistingPolicy::kOverwrite, &staged->error)) {
-    staged->writeFailed = true;
-  }
-  if (!staged->extracted || staged->writeFailed) Report("extract", staged->error);
-  return staged->writeFailed ? Outcome::kStop
-         : staged->extracted ? Outcome::kWritten
-                             : Outcome::kFailed;
-}
-
-// Extraction on several threads. The main thread makes each entry's folders in plan order;
-// a pool thread reads its stored bytes, decodes them through the plug-in and writes the
-// contents under a temporary name in its folder; the main thread then, again in plan
-// order, checks the target, moves the file into place and says everything there is to
-// say, so that files, names and messages are the same for every number of jobs. In flight (read and
-// not yet written) are at most PackWindow(jobs) entries holding at most kExtractBytesPerJob per job
-// of stored and plain bytes, kExtractBudget in all, except that an entry larger than that goes
-// alone: memory stays within max(the budget, the largest entry's packed + plain bytes), the latter
-// being what extracting that entry on one thread needs anyway.
-constexpr uint64_t kExtractBytesPerJob = uint64_t{32} << 20;
-constexpr uint64_t kExtractBudget = uint64_t{256} << 20;
 
 // Readers of the archive for the pool's threads: each is used by one thread at a time and
 // stays open for the next entry, so there are never more than threads.
@@ -332,39 +281,109 @@ class CReaderPool {
   std::vector<CInputFile*> free_;
 };
 
+// What the tasks of one extraction share.
+struct ExtractShared {
+  CHostArchive* archive;
+  CReaderPool* readers;  // when tasks run on pool threads; else they read through archive
+  ExistingPolicy policy;
+};
+
+// One planned file on its way out. Made on the main thread in plan order, its folders made
+// first (staging); Run, on a pool thread, looks at its target and, when the file is to be
+// written, reads the entry's stored bytes, decodes them through the plug-in and stages the
+// contents; ExtractFile, on the main thread in plan order, writes it.
 class CExtractTask : public CPackTask {
  public:
-  // With readers, Run runs on a pool thread and reads through one of them; without, on the
-  // thread that owns the archive, through its handle.
-  CExtractTask(CHostArchive* archive, size_t index, CReaderPool* readers, size_t position,
-               const std::string& name)
-      : archive_(archive), index_(index), readers_(readers), position(position), name(name) {}
+  CExtractTask(const ExtractShared& shared, const PlannedFile& file, size_t position,
+               bool ownTarget)
+      : shared_(shared), file_(file), position(position), ownTarget(ownTarget) {}
+
   void Run() override {
     if (!staging) return;
-    if (readers_ != nullptr) {
-      CInputFile* reader = readers_->Take();
-      archive_->Read(index_, &piece, reader);
-      readers_->Give(reader);
+    found = TargetOutcome(JoinPath(staged.folder, file_.components.back()), shared_.policy);
+    // A target that is taken now is most likely not written: the entry is left unread,
+    // and read when its turn writes it after all.
+    if (found != Outcome::kWritten) return;
+    if (shared_.readers != nullptr) {
+      CInputFile* reader = shared_.readers->Take();
+      shared_.archive->Read(file_.index, &piece, reader);
+      shared_.readers->Give(reader);
     } else {
-      archive_->Read(index_, &piece);
+      shared_.archive->Read(file_.index, &piece);
     }
     piece.Decode();
-    staged.Stage(&piece, name);
+    staged.Stage(&piece, file_.components.back());
   }
+  bool wasStaged() const { return staging && found == Outcome::kWritten; }
 
  private:
-  CHostArchive* const archive_;
-  const size_t index_;
-  CReaderPool* const readers_;
+  // A copy: a task still running when a stopped extraction ends outlives ExtractPlan's
+  // locals until the pool's threads are joined.
+  const ExtractShared shared_;
+  const PlannedFile& file_;
 
  public:
   const size_t position;  // in the plan
-  const std::string name;
+  // No other planned file has its target, so what Run found there stands when its turn
+  // comes (a file another program makes there meanwhile is refused by the move, or
+  // replaced with --overwrite).
+  const bool ownTarget;
+  bool staging = false;  // its folders made: Run is to look at it
+  Outcome found = Outcome::kWritten;
   CEntryPiece piece;
-  bool staging = false;  // its folder made: Run reads, decodes and writes it under a
-                         // temporary name
   StagedFile staged;
 };
+
+// Writes one planned file in its turn: moves its staged contents into place, or, when it
+// was not staged, reads, decodes and writes it here. kStop when the output cannot be
+// written at all.
+Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const PlannedFile& f,
+                    std::set<std::string>* made, CExtractTask* task, std::string* target,
+                    uint64_t* size) {
+  StagedFile* staged = &task->staged;
+  const bool wasStaged = task->wasStaged();
+  std::string error;
+  if (!task->staging && !MakeParents(request.root, f, made, &staged->folder, &error)) {
+    Report("extract", error);
+    return Outcome::kFailed;
+  }
+  *target = JoinPath(staged->folder, f.components.back());
+  // A target other planned files share is looked at again now that those before it are
+  // written; a staged file that is not written goes with `staged`.
+  if (!wasStaged || !task->ownTarget) {
+    const Outcome check = CheckTarget(*target, f.index, request.policy);
+    if (check != Outcome::kWritten) return check;
+  }
+  if (!wasStaged) {
+    if (!task->piece.read()) {
+      archive->Read(f.index, &task->piece);
+      task->piece.Decode();
+    }
+    staged->Stage(&task->piece, f.components.back());
+  }
+  *size = staged->size;
+  if (staged->extracted && !staged->writeFailed &&
+      !staged->out.Commit(request.policy == ExistingPolicy::kOverwrite, &staged->error)) {
+    staged->writeFailed = true;
+  }
+  if (!staged->extracted || staged->writeFailed) Report("extract", staged->error);
+  return staged->writeFailed ? Outcome::kStop
+         : staged->extracted ? Outcome::kWritten
+                             : Outcome::kFailed;
+}
+
+// Extraction on several threads. The main thread makes each entry's folders in plan order;
+// a pool thread looks at its target, reads its stored bytes, decodes them through the
+// plug-in and writes the contents under a temporary name in its folder; the main thread
+// then, again in plan order, moves the file into place and says everything there is to
+// say, so that files, names and messages are the same for every number of jobs. In flight
+// (handed out and not yet written) are at most PackWindow(jobs) entries holding at most
+// kExtractBytesPerJob per job of stored and plain bytes, kExtractBudget in all, except that
+// an entry larger than that goes alone: memory stays within max(the budget, the largest
+// entry's packed + plain bytes), the latter being what extracting that entry on one thread
+// needs anyway.
+constexpr uint64_t kExtractBytesPerJob = uint64_t{32} << 20;
+constexpr uint64_t kExtractBudget = uint64_t{256} << 20;
 
 struct ExtractTally {
   size_t written = 0;
@@ -377,7 +396,12 @@ struct ExtractTally {
 ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
                          const std::vector<PlannedFile>& plan) {
   uint64_t bytesTotal = 0;
-  for (const PlannedFile& f : plan) bytesTotal += archive->entries()[f.index].size;
+  std::map<std::string, size_t> targets;  // how many planned files have each target
+  const NameRules rules = HostNameRules();
+  for (const PlannedFile& f : plan) {
+    bytesTotal += archive->entries()[f.index].size;
+    ++targets[FileKey(JoinedName(f.components), rules)];
+  }
   CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
   uint64_t bytesDone = 0;
   ExtractTally tally;
@@ -394,8 +418,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
     }
     std::string target;
     uint64_t size = 0;
-    switch (ExtractFile(archive, request, f, &made, &task.piece, &task.staged, task.staging,
-                        &target, &size)) {
+    switch (ExtractFile(archive, request, f, &made, &task, &target, &size)) {
       case Outcome::kWritten:
         ++tally.written;
         tally.bytesWritten += size;
@@ -411,18 +434,16 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
   CReaderPool readers;  // outlives the pipeline's threads
   CPackPipeline pipeline(request.jobs, PackWindow(request.jobs), consume, budget);
+  const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
-    std::unique_ptr<CExtractTask> task(new CExtractTask(archive, plan[k].index,
-                                                        pipeline.pooled() ? &readers : nullptr, k,
-                                                        plan[k].components.back()));
+    const PlannedFile& f = plan[k];
+    std::unique_ptr<CExtractTask> task(
+        new CExtractTask(shared, f, k, targets[FileKey(JoinedName(f.components), rules)] == 1));
     uint64_t cost = 0;
-    // An entry whose target is taken now is most likely not written: it is left unread,
-    // and read when it is written after all. So is one whose folders cannot be made, which
-    // its turn reports.
+    // An entry whose folders cannot be made is left to its turn, which reports it.
     std::string ignored;
-    if (TargetOutcome(TargetPath(request.root, plan[k]), request.policy) == Outcome::kWritten &&
-        MakeParents(request.root, plan[k], &made, &task->staged.folder, &ignored)) {
-      cost = CEntryPiece::Cost(archive->entries()[plan[k].index]);
+    if (MakeParents(request.root, f, &made, &task->staged.folder, &ignored)) {
+      cost = CEntryPiece::Cost(archive->entries()[f.index]);
       if (!pipeline.MakeRoom(cost)) break;
       task->staging = true;
     }
