@@ -40,8 +40,10 @@ def make_tree(tool, folder, mebibytes):
     return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(folder) for f in fs)
 
 
-def speed(programs, work, tree, tree_bytes, rounds):
-    print(f"\n#### varel pack, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+def one_against_two(programs, work, tree_bytes, rounds, command, clean=None):
+    """A table row per platform and format: command(prefix, fmt, jobs) run once per job
+    count in each round, the order alternating; clean(jobs), when given, runs before and
+    after each run."""
     print("| platform | format | 1 job, s | 2 jobs, s | ratio | 1 job, MB/s | 2 jobs, MB/s "
           "| CPU s, 1 job / 2 jobs |")
     print("|---|---|---|---|---|---|---|---|")
@@ -51,15 +53,24 @@ def speed(programs, work, tree, tree_bytes, rounds):
             cpu = {1: [], 2: []}
             for r in range(rounds):
                 for jobs in ((1, 2) if r % 2 == 0 else (2, 1)):
-                    out = os.path.join(work, f"speed-{jobs}.{fmt}")
-                    seconds, _, used = run(prefix + ["pack", fmt, out, "--overwrite", "-q",
-                                                     "-j", str(jobs), "-C", tree, "."], work)
+                    if clean:
+                        clean(jobs)
+                    seconds, _, used = run(command(prefix, fmt, jobs), work)
+                    if clean:
+                        clean(jobs)
                     times[jobs].append(seconds)
                     cpu[jobs].append(used)
             one, two = statistics.median(times[1]), statistics.median(times[2])
             print(f"| {platform} | {fmt} | {one:.2f} | {two:.2f} | {one / two:.2f} "
                   f"| {tree_bytes / 1e6 / one:.1f} | {tree_bytes / 1e6 / two:.1f} "
                   f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
+
+
+def speed(programs, work, tree, tree_bytes, rounds):
+    print(f"\n#### varel pack, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    one_against_two(programs, work, tree_bytes, rounds, lambda prefix, fmt, jobs: prefix + [
+        "pack", fmt, os.path.join(work, f"speed-{jobs}.{fmt}"), "--overwrite", "-q", "-j",
+        str(jobs), "-C", tree, "."])
 
 
 def extract_folder(work, name):
@@ -75,31 +86,18 @@ def extract_speed(programs, work, tree, tree_bytes, rounds):
     (an archive is the same for every platform and job count), into extract_folder."""
     print(f"\n#### varel extract, 1 job against 2, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
     print(f"Extracted into {os.path.dirname(extract_folder(work, 'x'))}.\n")
-    print("| platform | format | 1 job, s | 2 jobs, s | ratio | 1 job, MB/s | 2 jobs, MB/s "
-          "| CPU s, 1 job / 2 jobs |")
-    print("|---|---|---|---|---|---|---|---|")
     archives = {}
     for fmt in ("psarc", "pkg"):
         archives[fmt] = os.path.join(work, f"extract-source.{fmt}")
         run(programs[0][1] + ["pack", fmt, archives[fmt], "--overwrite", "-q", "-C", tree, "."],
             work)
-    for platform, prefix in programs:
-        for fmt in ("psarc", "pkg"):
-            times = {1: [], 2: []}
-            cpu = {1: [], 2: []}
-            for r in range(rounds):
-                for jobs in ((1, 2) if r % 2 == 0 else (2, 1)):
-                    out = extract_folder(work, f"extracted-{jobs}")
-                    shutil.rmtree(out, ignore_errors=True)
-                    seconds, _, used = run(prefix + ["extract", archives[fmt], "-o", out, "-q",
-                                                     "-j", str(jobs)], work)
-                    times[jobs].append(seconds)
-                    cpu[jobs].append(used)
-                    shutil.rmtree(out, ignore_errors=True)
-            one, two = statistics.median(times[1]), statistics.median(times[2])
-            print(f"| {platform} | {fmt} | {one:.2f} | {two:.2f} | {one / two:.2f} "
-                  f"| {tree_bytes / 1e6 / one:.1f} | {tree_bytes / 1e6 / two:.1f} "
-                  f"| {statistics.median(cpu[1]):.1f} / {statistics.median(cpu[2]):.1f} |")
+    one_against_two(
+        programs, work, tree_bytes, rounds,
+        lambda prefix, fmt, jobs: prefix + ["extract", archives[fmt], "-o",
+                                            extract_folder(work, f"extracted-{jobs}"), "-q",
+                                            "-j", str(jobs)],
+        lambda jobs: shutil.rmtree(extract_folder(work, f"extracted-{jobs}"),
+                                   ignore_errors=True))
     for path in archives.values():
         os.remove(path)
 
