@@ -22,6 +22,9 @@ constexpr uint32_t kPsarcHeaderTocEntrySizeAt = 16;
 constexpr uint32_t kPsarcHeaderTocEntryCountAt = 20;
 constexpr uint32_t kPsarcHeaderBlockSizeAt = 24;
 constexpr uint32_t kPsarcHeaderSize = 32;  // the table of contents starts here
+// The magic and the one compression recognition admits.
+constexpr uint8_t kPsarcMagic[4] = {'P', 'S', 'A', 'R'};
+constexpr uint8_t kPsarcZlib[4] = {'z', 'l', 'i', 'b'};
 
 // Table-of-contents entry fields.
 constexpr uint32_t kPsarcTocEntrySize = 30;

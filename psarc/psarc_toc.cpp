@@ -14,8 +14,6 @@
 
 namespace {
 
-const uint8_t kPsarcMagic[4] = {'P', 'S', 'A', 'R'};
-const uint8_t kPsarcZlib[4] = {'z', 'l', 'i', 'b'};
 const char kPsarcTag[] = "PSARC";
 const char kManifestName[] = "NamesBlock.bin";
 

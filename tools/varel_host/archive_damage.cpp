@@ -4,26 +4,12 @@
 #include <cstring>
 
 #include "bytes/byte_order.h"
+#include "pkg/pkg.h"
+#include "psarc/psarc.h"
 #include "tools/varel_host/entry_names.h"
 #include "tools/varel_host/host_archive.h"
 
 namespace {
-
-// PSARC: a 32-byte big-endian header; the table of 30-byte records starts right after it,
-// and the header's table length counts the bytes the plug-in reads from there.
-constexpr uint64_t kPsarcHeaderBytes = 32;
-constexpr size_t kPsarcCompressionAt = 8;
-constexpr size_t kPsarcTableLengthAt = 12;
-constexpr size_t kPsarcRecordSizeAt = 16;
-constexpr size_t kPsarcBlockSizeAt = 24;
-constexpr uint64_t kPsarcRecordBytes = 30;
-constexpr uint32_t kPsarcBlockSize = 65536;
-const char kPsarcMagic[4] = {'P', 'S', 'A', 'R'};
-const char kPsarcZlib[4] = {'z', 'l', 'i', 'b'};
-
-// PKG: an 8-byte header, then the directory of 80-byte records.
-constexpr uint64_t kPkgHeaderBytes = 8;
-constexpr uint64_t kPkgRecordBytes = 80;
 
 // The longest name a record holds (its field ends with a terminator), and how much shorter
 // a cut name can be: a cut never splits a double-byte character.
@@ -72,12 +58,12 @@ std::vector<EntryDamage> FindDamage(int32_t type, const uint8_t* header, uint64_
   uint64_t recordBytes = 0;
   uint64_t tableRoom = UINT64_MAX;
   if (type == kTypePsarc) {
-    tableStart = kPsarcHeaderBytes;
-    recordBytes = kPsarcRecordBytes;
-    tableRoom = be32(header + kPsarcTableLengthAt);
+    tableStart = kPsarcHeaderSize;
+    recordBytes = kPsarcTocEntrySize;
+    tableRoom = be32(header + kPsarcHeaderTocLengthAt);
   } else if (type == kTypePkg) {
-    tableStart = kPkgHeaderBytes;
-    recordBytes = kPkgRecordBytes;
+    tableStart = kPkgHeaderSize;
+    recordBytes = kPkgDirEntrySize;
   }
   for (size_t i = 0; i < entries.size(); ++i) {
     const ArchiveEntry& e = entries[i];
@@ -98,20 +84,22 @@ std::vector<EntryDamage> FindDamage(int32_t type, const uint8_t* header, uint64_
 }
 
 std::string DescribeUnrecognised(const uint8_t* header, uint64_t fileSize) {
-  if (std::memcmp(header, kPsarcMagic, sizeof(kPsarcMagic)) != 0) return std::string();
-  if (fileSize < kPsarcHeaderBytes) {
+  if (std::memcmp(header + kPsarcHeaderMagicAt, kPsarcMagic, sizeof(kPsarcMagic)) != 0) {
+    return std::string();
+  }
+  if (fileSize < kPsarcHeaderSize) {
     return "a psarc header cut at " + std::to_string(fileSize) + " bytes (it has " +
-           std::to_string(kPsarcHeaderBytes) + ")";
+           std::to_string(kPsarcHeaderSize) + ")";
   }
   std::string what;
   const auto add = [&what](const std::string& part) { what += ", " + part; };
-  if (std::memcmp(header + kPsarcCompressionAt, kPsarcZlib, sizeof(kPsarcZlib)) != 0) {
-    add(CompressionName(header + kPsarcCompressionAt) + " compression");
+  if (std::memcmp(header + kPsarcHeaderCompressionAt, kPsarcZlib, sizeof(kPsarcZlib)) != 0) {
+    add(CompressionName(header + kPsarcHeaderCompressionAt) + " compression");
   }
-  const uint32_t blockSize = be32(header + kPsarcBlockSizeAt);
+  const uint32_t blockSize = be32(header + kPsarcHeaderBlockSizeAt);
   if (blockSize != kPsarcBlockSize) add("block size " + std::to_string(blockSize));
-  const uint32_t recordSize = be32(header + kPsarcRecordSizeAt);
-  if (recordSize != kPsarcRecordBytes)
+  const uint32_t recordSize = be32(header + kPsarcHeaderTocEntrySizeAt);
+  if (recordSize != kPsarcTocEntrySize)
     add("table records of " + std::to_string(recordSize) + " bytes");
   // Anything else the plug-in refused is no PSARC it could know.
   if (what.empty()) return std::string();
