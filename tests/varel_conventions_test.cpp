@@ -20,10 +20,6 @@ extern char** environ;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::string Line(const std::vector<std::string>& args) {
   std::string line;
   for (const std::string& a : args) line += a + " ";

@@ -2,7 +2,6 @@
 // cat and detect meet them. Damage is never success: every damaged entry is named on
 // stderr (or a run of them in one line), the whole ones are extracted, and the exit code
 // is 1.
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,16 +11,6 @@
 #include "tests/varel_test_support.h"
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// stderr with its line breaks as '\n' (a Windows program writes "\r\n").
-std::string Lines(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  return text;
-}
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -120,19 +109,19 @@ TEST_F(VarelRun, DamagedArchivesAreReportedEntryByEntryAndFail) {
     ProcessResult r = Varel({"list", "cut.a"});
     EXPECT_EQ(r.exitCode, 1) << Describe(r);
     for (const std::string& m : c.messages) {
-      EXPECT_EQ(Count(Lines(r.err), "varel list: cut.a: " + m + "\n"), 1u) << m << "\n" << r.err;
+      EXPECT_EQ(Count(TextOf(r.err), "varel list: cut.a: " + m + "\n"), 1u) << m << "\n" << r.err;
     }
-    EXPECT_EQ(Count(Lines(r.err), "\n"), c.messages.size()) << r.err;
+    EXPECT_EQ(Count(TextOf(r.err), "\n"), c.messages.size()) << r.err;
     EXPECT_TRUE(Contains(r.out, std::to_string(c.listedRows) + " entr")) << r.out;
 
     r = Varel({"extract", "cut.a", "-o", "out"});
     EXPECT_EQ(r.exitCode, 1) << Describe(r);
     for (const std::string& m : c.messages) {
-      EXPECT_EQ(Count(Lines(r.err), "varel extract: cut.a: " + m + "; not extracted\n"), 1u)
+      EXPECT_EQ(Count(TextOf(r.err), "varel extract: cut.a: " + m + "; not extracted\n"), 1u)
           << m << "\n"
           << r.err;
     }
-    EXPECT_EQ(Count(Lines(r.err), "\n"), c.messages.size()) << "no other message\n" << r.err;
+    EXPECT_EQ(Count(TextOf(r.err), "\n"), c.messages.size()) << "no other message\n" << r.err;
     FileTree back = ReadTree(At("out"));
     std::vector<std::string> names;
     for (const auto& f : back) names.push_back(f.first);
@@ -197,11 +186,11 @@ TEST_F(VarelRun, UnsupportedPsarcVariantsAreNamed) {
     WriteFile(c.name, WritePsarcLayout(layout));
     ProcessResult r = Varel({"detect", c.name});
     EXPECT_EQ(r.exitCode, 0) << Describe(r);
-    EXPECT_EQ(Lines(r.out), std::string(c.name) + ": " + c.what + "\n");
+    EXPECT_EQ(TextOf(r.out), std::string(c.name) + ": " + c.what + "\n");
     for (const char* command : {"list", "extract"}) {
       r = Varel({command, c.name});
       EXPECT_EQ(r.exitCode, 1) << Describe(r);
-      EXPECT_EQ(Lines(r.err),
+      EXPECT_EQ(TextOf(r.err),
                 std::string("varel ") + command + ": " + c.name + ": " + c.what + "\n");
     }
   }
@@ -224,12 +213,12 @@ TEST_F(VarelRun, NamesCutToTheFieldAreReportedOnce) {
 
   ProcessResult r = Varel({"list", "long.psarc"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_EQ(Lines(r.err),
+  EXPECT_EQ(TextOf(r.err),
             "varel list: long.psarc: 2 names were cut to the 255 bytes a listing holds "
             "(entries 2, 4)\n");
   r = Varel({"extract", "long.psarc", "-o", "out"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_EQ(Count(Lines(r.err), "2 names were cut"), 1u) << r.err;
+  EXPECT_EQ(Count(TextOf(r.err), "2 names were cut"), 1u) << r.err;
   const FileTree back = ReadTree(At("out"));
   EXPECT_EQ(back.count(std::string(255, 'n')), 1u);
   EXPECT_EQ(back.count(std::string(255, 'm')), 1u);
@@ -237,7 +226,7 @@ TEST_F(VarelRun, NamesCutToTheFieldAreReportedOnce) {
   // A pattern that leaves the cut names out leaves the note out.
   r = Varel({"list", "long.psarc", "short"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_EQ(Lines(r.err), "");
+  EXPECT_EQ(TextOf(r.err), "");
 }
 
 // Under a double-byte code page (the cp932 run) the listing never splits a character, so a
@@ -251,7 +240,7 @@ TEST_F(VarelRun, NameCutShortOfTheFieldIsReportedCp932) {
   WriteFile("dbcs.psarc", WritePsarcLayout(layout));
   const ProcessResult r = Varel({"list", "dbcs.psarc"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_EQ(Lines(r.err),
+  EXPECT_EQ(TextOf(r.err),
             "varel list: dbcs.psarc: 1 name was cut to the 255 bytes a listing holds (entry 1)\n");
 }
 
