@@ -36,6 +36,7 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
   entries_.clear();
   names_.clear();
   damage_.clear();
+  reader_.Close();
   type_ = kTypeNone;
   if (!file_.Open(path, error)) return false;
   int32_t type = kTypeNone;
@@ -155,13 +156,7 @@ void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
     piece->Fail("not enough memory for its stored bytes");
     return;
   }
-  if (reader == nullptr) {
-    uint32_t got = 0;
-    if (!file_.ReadInto(record.offset, piece->stored_.data(), packed, &got) || got != packed) {
-      piece->Fail("cannot read its stored bytes");
-    }
-    return;
-  }
+  if (reader == nullptr) reader = &reader_;
   std::string why;
   size_t got = 0;
   if (((!reader->isOpen() || reader->path() != readPath()) && !reader->Open(readPath(), &why)) ||

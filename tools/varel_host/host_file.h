@@ -1,6 +1,7 @@
 // An archive file opened as a host opens one: a Win32 file handle (OpenFileForReading: on
 // Windows through the wide calls, so any name opens), the first header bytes (at least 84,
-// zero-padded for a short file), and reads of stored bytes through the same handle.
+// zero-padded for a short file), and reads through the same handle. The plug-in reads the
+// tables through it; entries' stored bytes are read through readers of their own.
 //
 // The plug-in reads at any offset, which a stream cannot serve: standard input (the path
 // "-"), a pipe, a FIFO or a device is first copied whole into a temporary file, which is
@@ -36,11 +37,11 @@ class CHostFile {
   // Reads n bytes at offset through the handle into out (resized to what was read: a
   // range past the end of the file comes back shorter). False on a read error.
   bool ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out);
+
+ private:
   // Reads up to n bytes at offset into out (which holds at least n); *got says how many
   // arrived. False on a read error.
   bool ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got);
-
- private:
   // Copies a stream into copy_; false after saying why.
   bool CopyStream(const std::string& path, std::string* error);
 
