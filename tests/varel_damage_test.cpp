@@ -65,7 +65,16 @@ std::vector<DamageCase> DamageCases() {
   const uint64_t pkgInEntry = PkgOffset(pkg, 18) + 50;
   const std::string psarcCut = " (the file ends at " + std::to_string(psarcInEntry) + " bytes)";
   const std::string pkgCut = " (the file ends at " + std::to_string(pkgInEntry) + " bytes)";
+  // An empty entry after a noise entry: its offset lies past a cut inside the noise.
+  const Bytes withEmpty = PackPkg({{"a.bin", MadeBytes(500, 1, false)}, {"z.empty", Bytes()}});
   return {
+      // Nothing stored, nothing lost: the empty entry is whole wherever its offset points.
+      {"pkg cut before an empty entry's offset",
+       Cut(withEmpty, PkgOffset(withEmpty, 0) + 100),
+       {"entry 0 'a.bin': stored bytes cut by the end of the file (the file ends at " +
+        std::to_string(PkgOffset(withEmpty, 0) + 100) + " bytes)"},
+       {"z.empty"},
+       2},
       {"psarc cut at its header",
        Cut(psarc, 32),
        {"entries 0-6: record past the end of the file (the file ends at 32 bytes)"},
