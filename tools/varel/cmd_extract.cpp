@@ -123,6 +123,9 @@ bool ParseExtract(const std::vector<std::string>& args, ExtractRequest* request)
 struct PlannedFile {
   size_t index;
   std::vector<std::string> components;  // relative to the output folder
+  // No other planned file has this one's target (SettleSharedNames): what is found there
+  // before the file is written stands when its turn comes.
+  bool ownTarget = true;
 };
 
 std::string JoinedName(const std::vector<std::string>& components) {
@@ -142,15 +145,15 @@ std::vector<PlannedFile> SafePaths(const CHostArchive& archive, const std::vecto
       Report("extract", Format("entry %zu ", i) + Quoted(name) + " written as " +
                             Quoted(safe.Joined('/')) + " (" + why + ")");
     }
-    plan.push_back({i, safe.components});
+    plan.push_back({i, safe.components, true});
   }
   return plan;
 }
 
 // Settles names that two entries share (for Windows, names equal but for case): by default
 // the later ones get a numbered name; with --overwrite or --skip-existing the existing-file
-// rule decides between them. A file may never take a path that another entry needs as a
-// folder.
+// rule decides between them, and the files that share a target are marked so. A file may
+// never take a path that another entry needs as a folder.
 void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, NameRules rules) {
   std::set<std::string> folders;
   for (const PlannedFile& f : *plan) {
@@ -160,8 +163,9 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
       folders.insert(FileKey(prefix, rules));
     }
   }
-  std::map<std::string, size_t> files;  // key -> index of the entry that has it
-  for (PlannedFile& f : *plan) {
+  std::map<std::string, size_t> files;  // key -> the position in plan of the first that has it
+  for (size_t k = 0; k < plan->size(); ++k) {
+    PlannedFile& f = (*plan)[k];
     const std::vector<std::string> original = f.components;
     for (unsigned n = 2;; ++n) {
       const std::string key = FileKey(JoinedName(f.components), rules);
@@ -169,12 +173,15 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
           folders.count(key) != 0 || (policy == ExistingPolicy::kRefuse && files.count(key) != 0);
       if (!taken) {
         if (files.count(key) != 0) {
-          Report("extract", Format("entries %zu and %zu share the name ", files[key], f.index) +
+          PlannedFile& first = (*plan)[files[key]];
+          Report("extract", Format("entries %zu and %zu share the name ", first.index, f.index) +
                                 Quoted(JoinedName(original)) + "; " +
                                 (policy == ExistingPolicy::kOverwrite ? "the later one is kept"
                                                                       : "the first one is kept"));
+          first.ownTarget = false;
+          f.ownTarget = false;
         }
-        files.emplace(key, f.index);
+        files.emplace(key, k);
         break;
       }
       f.components.back() = NumberedName(original.back(), n);
@@ -294,9 +301,8 @@ struct ExtractShared {
 // contents; ExtractFile, on the main thread in plan order, writes it.
 class CExtractTask : public CPackTask {
  public:
-  CExtractTask(const ExtractShared& shared, const PlannedFile& file, size_t position,
-               bool ownTarget)
-      : shared_(shared), file_(file), position(position), ownTarget(ownTarget) {}
+  CExtractTask(const ExtractShared& shared, const PlannedFile& file, size_t position)
+      : shared_(shared), file_(file), position(position) {}
 
   void Run() override {
     if (!staging) return;
@@ -324,11 +330,7 @@ class CExtractTask : public CPackTask {
 
  public:
   const size_t position;  // in the plan
-  // No other planned file has its target, so what Run found there stands when its turn
-  // comes (a file another program makes there meanwhile is refused by the move, or
-  // replaced with --overwrite).
-  const bool ownTarget;
-  bool staging = false;  // its folders made: Run is to look at it
+  bool staging = false;   // its folders made: Run is to look at it
   Outcome found = Outcome::kWritten;
   CEntryPiece piece;
   StagedFile staged;
@@ -349,8 +351,10 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
   }
   *target = JoinPath(staged->folder, f.components.back());
   // A target other planned files share is looked at again now that those before it are
-  // written; a staged file that is not written goes with `staged`.
-  if (!wasStaged || !task->ownTarget) {
+  // written; what Run found at a target of the file's own stands (a file another program
+  // makes there meanwhile is refused by the move, or replaced with --overwrite). A staged
+  // file that is not written goes with `staged`.
+  if (!wasStaged || !f.ownTarget) {
     const Outcome check = CheckTarget(*target, f.index, request.policy);
     if (check != Outcome::kWritten) return check;
   }
@@ -396,12 +400,7 @@ struct ExtractTally {
 ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
                          const std::vector<PlannedFile>& plan) {
   uint64_t bytesTotal = 0;
-  std::map<std::string, size_t> targets;  // how many planned files have each target
-  const NameRules rules = HostNameRules();
-  for (const PlannedFile& f : plan) {
-    bytesTotal += archive->entries()[f.index].size;
-    ++targets[FileKey(JoinedName(f.components), rules)];
-  }
+  for (const PlannedFile& f : plan) bytesTotal += archive->entries()[f.index].size;
   CProgress progress(IsTerminal(stderr) && !request.quiet, plan.size(), bytesTotal);
   uint64_t bytesDone = 0;
   ExtractTally tally;
@@ -437,8 +436,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
     const PlannedFile& f = plan[k];
-    std::unique_ptr<CExtractTask> task(
-        new CExtractTask(shared, f, k, targets[FileKey(JoinedName(f.components), rules)] == 1));
+    std::unique_ptr<CExtractTask> task(new CExtractTask(shared, f, k));
     uint64_t cost = 0;
     // An entry whose folders cannot be made is left to its turn, which reports it.
     std::string ignored;
