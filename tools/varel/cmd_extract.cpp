@@ -442,7 +442,6 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
     std::string ignored;
     if (MakeParents(request.root, f, &made, &task->staged.folder, &ignored)) {
       cost = CEntryPiece::Cost(archive->entries()[f.index]);
-      if (!pipeline.MakeRoom(cost)) break;
       task->staging = true;
     }
     if (!pipeline.Push(std::move(task), cost)) break;
