@@ -8,14 +8,12 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-extern char** environ;
 #endif
 
 namespace {
@@ -342,36 +340,6 @@ TEST_F(VarelConventions, FifoNamedAsTheArchiveIsCopiedFirst) {
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
   EXPECT_EQ(r.out, "hello\r\nworld\x1a\n");
   EXPECT_TRUE(TemporaryFilesLeft().empty()) << TemporaryFilesLeft().front();
-}
-
-// A varel child with its stdin on a pipe of ours (or /dev/null) and stdout on /dev/null.
-pid_t SpawnVarel(const std::vector<std::string>& args, const std::string& folder, int input) {
-  std::vector<std::string> all = {VarelProgram()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-// The temporary files in folder, varel's by their prefix.
-std::vector<std::string> VarelTemporaries(const std::string& folder) {
-  std::vector<std::string> names;
-  std::vector<std::string> temporaries;
-  std::string error;
-  ListFolder(folder, &names, &error);
-  for (const std::string& n : names) {
-    if (n.compare(0, 7, ".varel-") == 0) temporaries.push_back(n);
-  }
-  return temporaries;
 }
 
 // Ctrl-C while standard input is being copied: the copy goes. The pipe stays open, so the

@@ -8,13 +8,11 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-extern char** environ;
 #endif
 
 namespace {
@@ -126,29 +124,11 @@ TEST_F(VarelRun, InterruptedExtractLeavesNothingBehind) {
   WriteSparsePkg(At("big.pkg"), 8, kPartSize);
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
-    const std::string program = VarelProgram();
     const std::string out = At("out");
-    std::vector<std::string> args = {program, "extract", "big.pkg", "-o", "out"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, work_.path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnVarel({"extract", "big.pkg", "-o", "out"}, work_.path());
+    ASSERT_GT(pid, 0);
     // Wait (at most 20 s) for a temporary file in the output folder, then interrupt.
-    const auto temporary = [&out] {
-      std::vector<std::string> names;
-      std::string error;
-      ListFolder(out, &names, &error);
-      for (const std::string& n : names) {
-        if (n.compare(0, 7, ".varel-") == 0) return true;
-      }
-      return false;
-    };
+    const auto temporary = [&out] { return !VarelTemporaries(out).empty(); };
     bool started = false;
     for (int i = 0; i < 20000 && !started; ++i) {
       started = temporary();

@@ -9,13 +9,11 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-extern char** environ;
 #endif
 
 namespace {
@@ -140,19 +138,9 @@ TEST_F(VarelRun, InterruptedPackLeavesNothingBehind) {
   std::string error;
   ASSERT_TRUE(MakeSparseFile(At("big.bin"), uint64_t{1} << 30, &error)) << error;
   for (int signal : {SIGINT, SIGTERM}) {
-    const std::string program = VarelProgram();
     const std::string folder = work_.path();
-    std::vector<std::string> args = {program, "pack", "psarc", "out.psarc", "big.bin"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnVarel({"pack", "psarc", "out.psarc", "big.bin"}, folder);
+    ASSERT_GT(pid, 0);
     // Wait (at most 10 s) for the temporary file, then interrupt.
     bool started = false;
     for (int i = 0; i < 1000 && !started; ++i) {

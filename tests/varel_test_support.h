@@ -20,7 +20,9 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <spawn.h>
 #include <unistd.h>
+extern char** environ;
 #endif
 
 typedef std::map<std::string, Bytes> FileTree;  // '/'-separated relative path -> contents
@@ -226,6 +228,40 @@ class VarelRun : public ::testing::Test {
   bool temporaryFolderSet_ = false;
   std::string savedTemporaryFolder_;
 };
+
+#if !defined(_WIN32)
+// A varel child running in folder, with its stdin on input (inherited when -1) and its
+// stdout on /dev/null, for tests that signal it: its pid, or -1.
+inline pid_t SpawnVarel(const std::vector<std::string>& args, const std::string& folder,
+                        int input = -1) {
+  std::vector<std::string> all = {VarelProgram()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+#endif
+
+// varel's temporary files in folder, known by their prefix.
+inline std::vector<std::string> VarelTemporaries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::vector<std::string> temporaries;
+  std::string error;
+  ListFolder(folder, &names, &error);
+  for (const std::string& n : names) {
+    if (n.compare(0, 7, ".varel-") == 0) temporaries.push_back(n);
+  }
+  return temporaries;
+}
 
 // Text varel wrote to a file or a pipe: on Windows in text mode, each line ending in CR LF,
 // read here as LF.
