@@ -302,7 +302,7 @@ struct ExtractShared {
 class CExtractTask : public CPackTask {
  public:
   CExtractTask(const ExtractShared& shared, const PlannedFile& file, size_t position)
-      : shared_(shared), file_(file), position(position) {}
+      : position(position), shared_(shared), file_(file) {}
 
   void Run() override {
     if (!staging) return;
@@ -322,18 +322,17 @@ class CExtractTask : public CPackTask {
   }
   bool wasStaged() const { return staging && found == Outcome::kWritten; }
 
- private:
-  // A copy: a task still running when a stopped extraction ends outlives ExtractPlan's
-  // locals until the pool's threads are joined.
-  const ExtractShared shared_;
-  const PlannedFile& file_;
-
- public:
   const size_t position;  // in the plan
   bool staging = false;   // its folders made: Run is to look at it
   Outcome found = Outcome::kWritten;
   CEntryPiece piece;
   StagedFile staged;
+
+ private:
+  // A copy: a task still running when a stopped extraction ends outlives ExtractPlan's
+  // locals until the pool's threads are joined.
+  const ExtractShared shared_;
+  const PlannedFile& file_;
 };
 
 // Writes one planned file in its turn: moves its staged contents into place, or, when it
