@@ -297,12 +297,17 @@ TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {
   r = Varel({"pack", "psarc", "long.psarc", "-C", "src", "."});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);
   EXPECT_TRUE(Contains(r.err, "exists (use --overwrite")) << r.err;
-  // Replacing an archive that lies inside the packed tree leaves the old one out.
+  // Replacing an archive that lies inside the packed tree leaves the old one out, and
+  // only it: a copy of it, as large as it is, is packed.
   ASSERT_EQ(Varel({"pack", "psarc", "src/self.psarc", "-C", "src", "."}).exitCode, 0);
+  WriteFile("src/copy.psarc", ReadFile("src/self.psarc"));
   r = Varel({"pack", "psarc", "src/self.psarc", "--overwrite", "src"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
-  EXPECT_TRUE(Contains(r.err, "is the archive being written; left out")) << r.err;
-  EXPECT_TRUE(Contains(r.out, "packed 1 file")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "src" + std::string(1, PathSeparator()) +
+                                  "self.psarc: is the archive being written; left out"))
+      << r.err;
+  EXPECT_TRUE(Contains(r.out, "packed 2 files")) << r.out;
+  EXPECT_FALSE(Contains(r.err, "copy.psarc")) << r.err;
 
   r = Varel({"pack", "pkg", "up.pkg", "../elsewhere"});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);
