@@ -105,6 +105,62 @@ TEST(PackPipeline, CostsInFlightStayWithinTheBudget) {
   }
 }
 
+// With costs held only while tasks run, a task done and waiting to be consumed holds
+// nothing: later tasks are let in while the oldest is still running, and the costs of the
+// tasks not yet run stay within the budget.
+TEST(PackPipeline, CostsHeldWhileRunningGoAsTasksEnd) {
+  class CHoldingTask : public CPackTask {
+   public:
+    CHoldingTask(int number, uint64_t cost, std::atomic<uint64_t>* held, std::atomic<bool>* gate)
+        : number(number), cost_(cost), held_(held), gate_(gate) {}
+    void Run() override {
+      // Never for long: a pipeline that waits for it then fails the test, not hangs it.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (gate_ != nullptr && !*gate_ && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+      }
+      *held_ -= cost_;
+    }
+    const int number;
+
+   private:
+    uint64_t cost_;
+    std::atomic<uint64_t>* held_;
+    std::atomic<bool>* gate_;
+  };
+  const uint64_t costs[] = {10, 60, 60, 60, 60, 60, 250, 30};
+  const uint64_t budget = 100;
+  std::atomic<uint64_t> held{0};  // pushed and not yet run
+  std::atomic<bool> gate{false};  // holds the first task until every other is pushed
+  std::vector<int> order;
+  CPackPipeline pipeline(
+      2, 16,
+      [&](CPackTask& t) {
+        order.push_back(static_cast<CHoldingTask&>(t).number);
+        return true;
+      },
+      budget, CostHeld::kWhileRunning);
+  for (int i = 0; i < 8; ++i) {
+    if (costs[i] > budget) gate = true;  // it goes alone: everything before it must end
+    ASSERT_TRUE(pipeline.MakeRoom(costs[i]));
+    held += costs[i];
+    if (costs[i] <= budget) {
+      EXPECT_LE(held, budget) << "task " << i;
+    } else {
+      EXPECT_EQ(held, costs[i]) << "task " << i << " is not alone";
+    }
+    if (i <= 5) {
+      EXPECT_TRUE(order.empty()) << "task " << i << " waited for the oldest";
+    }
+    ASSERT_TRUE(pipeline.Push(
+        std::unique_ptr<CPackTask>(new CHoldingTask(i, costs[i], &held, i == 0 ? &gate : nullptr)),
+        costs[i]));
+  }
+  ASSERT_TRUE(pipeline.Finish());
+  ASSERT_EQ(order.size(), 8u);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(order[i], i);
+}
+
 TEST(PackPipeline, AFailedTaskAndARefusedConsumeStopIt) {
   for (unsigned jobs : {1u, 3u}) {
     std::atomic<int> running{0};

@@ -379,12 +379,17 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
 // a pool thread looks at its target, reads its stored bytes, decodes them through the
 // plug-in and writes the contents under a temporary name in its folder; the main thread
 // then, again in plan order, moves the file into place and says everything there is to
-// say, so that files, names and messages are the same for every number of jobs. In flight
-// (handed out and not yet written) are at most PackWindow(jobs) entries holding at most
-// kExtractBytesPerJob per job of stored and plain bytes, kExtractBudget in all, except that
-// an entry larger than that goes alone: memory stays within max(the budget, the largest
-// entry's packed + plain bytes), the latter being what extracting that entry on one thread
-// needs anyway.
+// say, so that files, names and messages are the same for every number of jobs.
+//
+// A staged entry holds no memory once its task has run, only its temporary file: the
+// window of entries handed out and not yet moved into place is wide (kExtractWindowPerJob
+// per job), so that a thread that is done with small entries finds more while the oldest,
+// a large one, is still being decoded. Entries waiting for a thread or being decoded hold
+// at most kExtractBytesPerJob per job of stored and plain bytes, kExtractBudget in all,
+// except that an entry larger than that goes alone: memory stays within max(the budget, the
+// largest entry's packed + plain bytes), the latter being what extracting that entry on one
+// thread needs anyway.
+constexpr size_t kExtractWindowPerJob = 32;
 constexpr uint64_t kExtractBytesPerJob = uint64_t{32} << 20;
 constexpr uint64_t kExtractBudget = uint64_t{256} << 20;
 
@@ -431,7 +436,8 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   const uint64_t budget =
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
   CReaderPool readers;  // outlives the pipeline's threads
-  CPackPipeline pipeline(request.jobs, PackWindow(request.jobs), consume, budget);
+  const size_t window = std::max(PackWindow(request.jobs), kExtractWindowPerJob * request.jobs);
+  CPackPipeline pipeline(request.jobs, window, consume, budget, CostHeld::kWhileRunning);
   const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
     const PlannedFile& f = plan[k];

@@ -17,8 +17,12 @@ void RunCaught(CPackTask* task) {
 
 }  // namespace
 
-CPackPipeline::CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget)
-    : consume_(std::move(consume)), window_(std::max<size_t>(window, 1)), budget_(budget) {
+CPackPipeline::CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget,
+                             CostHeld held)
+    : consume_(std::move(consume)),
+      window_(std::max<size_t>(window, 1)),
+      budget_(budget),
+      held_(held) {
   if (jobs <= 1) return;
   try {
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
@@ -48,6 +52,10 @@ void CPackPipeline::Work() {
     RunCaught(slot->task.get());
     lock.lock();
     slot->done = true;
+    if (held_ == CostHeld::kWhileRunning) {
+      costHeld_ -= slot->cost;
+      slot->cost = 0;
+    }
     ran_.notify_all();
   }
 }
@@ -58,16 +66,30 @@ bool CPackPipeline::ConsumeOldest() {
     std::unique_lock<std::mutex> lock(mutex_);
     ran_.wait(lock, [this] { return inFlight_.front().done; });
     task = std::move(inFlight_.front().task);
-    costInFlight_ -= inFlight_.front().cost;
+    costHeld_ -= inFlight_.front().cost;
     inFlight_.pop_front();
   }
   if (!consume_(*task)) stopped_ = true;
   return !stopped_;
 }
 
+bool CPackPipeline::Fits(uint64_t cost) const {
+  return cost <= budget_ - std::min(costHeld_, budget_);
+}
+
 bool CPackPipeline::MakeRoom(uint64_t cost) {
-  while (!stopped_ && !inFlight_.empty() &&
-         (inFlight_.size() >= window_ || cost > budget_ - std::min(costInFlight_, budget_))) {
+  while (!stopped_ && !inFlight_.empty()) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (inFlight_.size() < window_) {
+        // Costs held only while running go as tasks end, in any order: wait for the cost
+        // to fit, consuming the oldest meanwhile once it is done.
+        if (held_ == CostHeld::kWhileRunning) {
+          ran_.wait(lock, [&] { return Fits(cost) || inFlight_.front().done; });
+        }
+        if (Fits(cost)) break;
+      }
+    }
     ConsumeOldest();
   }
   return !stopped_;
@@ -86,8 +108,8 @@ bool CPackPipeline::Push(std::unique_ptr<CPackTask> task, uint64_t cost) {
     inFlight_.back().task = std::move(task);
     inFlight_.back().cost = cost;
     waiting_.push_back(&inFlight_.back());
+    costHeld_ += cost;
   }
-  costInFlight_ += cost;
   queued_.notify_one();
   return true;
 }

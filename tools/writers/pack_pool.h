@@ -20,22 +20,29 @@ class CPackTask {
   bool failed = false;  // Run threw (memory ran out); the pool catches it
 };
 
+// How long a task holds the bytes its cost stands for: until it is consumed (a coded piece
+// waiting to be written), or only until it has run (a task that hands its bytes on before
+// it ends, and waits to be consumed holding nothing).
+enum class CostHeld { kUntilConsumed, kWhileRunning };
+
 // Runs tasks on `jobs` threads. With one job no thread is started: each task runs on the
 // packing thread when it is pushed. At most `window` tasks are pushed and not yet consumed,
 // which bounds the memory in flight; tasks of uneven size also carry a cost (the bytes they
-// hold), and the costs in flight stay within `budget`, except that a task costlier than
-// the whole budget is let in alone.
+// hold), and the costs held stay within `budget`, except that a task costlier than the
+// whole budget is let in alone.
 class CPackPipeline {
  public:
   // consume gets each task once it has run, in push order; it returns false to stop.
   typedef std::function<bool(CPackTask& task)> ConsumeFn;
-  CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget = UINT64_MAX);
+  CPackPipeline(unsigned jobs, size_t window, ConsumeFn consume, uint64_t budget = UINT64_MAX,
+                CostHeld held = CostHeld::kUntilConsumed);
   ~CPackPipeline();
   CPackPipeline(const CPackPipeline&) = delete;
   CPackPipeline& operator=(const CPackPipeline&) = delete;
 
-  // Consumes the oldest tasks until a task of this cost fits in the window and the budget,
-  // so that the caller may then fill it and push it. False as Push.
+  // Consumes the oldest tasks (with CostHeld::kWhileRunning, also waits for tasks to run)
+  // until a task of this cost fits in the window and the budget, so that the caller may
+  // then fill it and push it. False as Push.
   bool MakeRoom(uint64_t cost = 0);
   // Hands task in, first making room for it. False once a consume has returned false;
   // nothing is consumed after that.
@@ -53,18 +60,20 @@ class CPackPipeline {
     bool done = false;
   };
   bool ConsumeOldest();
+  bool Fits(uint64_t cost) const;  // under mutex_
   void Work();
 
   ConsumeFn consume_;
   size_t window_;
   uint64_t budget_;
-  uint64_t costInFlight_ = 0;  // read and written on the packing thread only
-  bool stopped_ = false;       // a consume returned false
+  CostHeld held_;
+  bool stopped_ = false;  // a consume returned false
   std::mutex mutex_;
   std::condition_variable queued_;  // a task is waiting, or the threads are to end
   std::condition_variable ran_;     // a task has run
   std::deque<Slot> inFlight_;       // pushed and not consumed, oldest first
   std::deque<Slot*> waiting_;       // pushed and not started
+  uint64_t costHeld_ = 0;           // of the tasks in flight that still hold theirs
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };
