@@ -145,10 +145,8 @@ void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
   }
   const uint32_t packed = static_cast<uint32_t>(record.packedSize);
   // Exactly packedSize bytes, as every host hands in: the plug-in reads no more than that.
-  // Left unfilled (the read fills them), but for the one byte an empty entry is given.
   try {
-    piece->stored_.reset(new uint8_t[packed == 0 ? 1 : static_cast<size_t>(packed)]);
-    piece->stored_[0] = 0;
+    piece->stored_.assign(packed == 0 ? 1 : static_cast<size_t>(packed), 0);
   } catch (const std::bad_alloc&) {
     piece->Fail("not enough memory for its stored bytes");
     return;
@@ -157,7 +155,7 @@ void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
   std::string why;
   size_t got = 0;
   if (((!reader->isOpen() || reader->path() != readPath()) && !reader->Open(readPath(), &why)) ||
-      !reader->ReadAt(record.offset, piece->stored_.get(), packed, &got, &why) || got != packed) {
+      !reader->ReadAt(record.offset, piece->stored_.data(), packed, &got, &why) || got != packed) {
     reader->Close();
     piece->Fail("cannot read its stored bytes");
   }
@@ -169,16 +167,16 @@ CEntryPiece::~CEntryPiece() {
 
 bool CEntryPiece::Fail(const std::string& why) {
   if (error_.empty()) error_ = where_ + ": " + why;
-  stored_.reset();
+  std::vector<uint8_t>().swap(stored_);
   return false;
 }
 
 void CEntryPiece::Decode() {
   if (!read_ || !error_.empty() || contents_ != nullptr) return;
   HGLOBAL handle = nullptr;
-  const int32_t result = plugin_.GetFile(0, stored_.get(), &record_, &handle);
+  const int32_t result = plugin_.GetFile(0, stored_.data(), &record_, &handle);
   // The stored bytes are done with: only the contents stay held.
-  stored_.reset();
+  std::vector<uint8_t>().swap(stored_);
   if (result != kResultOk) {
     if (handle != nullptr) GlobalFree(handle);
     Fail(result == kResultNoMemory

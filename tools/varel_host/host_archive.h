@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,7 +48,7 @@ class CEntryPiece {
   PluginExports plugin_;
   bool read_ = false;
   ArchiveEntry record_ = {};
-  std::unique_ptr<uint8_t[]> stored_;
+  std::vector<uint8_t> stored_;
   HGLOBAL contents_ = nullptr;
   std::string where_;  // "ARCHIVE: entry N (NAME)", for errors
   std::string error_;  // set once a step has failed
