@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,60 +106,87 @@ TEST(PackPipeline, CostsInFlightStayWithinTheBudget) {
   }
 }
 
-// With costs held only while tasks run, a task done and waiting to be consumed holds
-// nothing: later tasks are let in while the oldest is still running, and the costs of the
-// tasks not yet run stay within the budget.
-TEST(PackPipeline, CostsHeldWhileRunningGoAsTasksEnd) {
-  class CHoldingTask : public CPackTask {
+// With costs held only while tasks run, pushing never waits for the budget: a task done
+// and waiting to be consumed holds nothing. The tasks running stay within the budget (one
+// over it runs alone), the costliest waiting task that fits starts first, and the tasks are
+// consumed in push order.
+TEST(PackPipeline, CostsHeldWhileRunningAreLetInWhenATaskStarts) {
+  const uint64_t budget = 100;
+  struct Watch {
+    std::mutex mutex;
+    uint64_t running = 0;  // the costs of the tasks inside Run
+    uint64_t mostRunning = 0;
+    bool overBudgetNotAlone = false;
+    std::vector<int> started;
+    std::atomic<bool> gate{false};
+  } watch;
+  class CCostTask : public CPackTask {
    public:
-    CHoldingTask(int number, uint64_t cost, std::atomic<uint64_t>* held, std::atomic<bool>* gate)
-        : number(number), cost_(cost), held_(held), gate_(gate) {}
+    CCostTask(int number, uint64_t cost, bool gated, Watch* watch)
+        : number(number), cost_(cost), gated_(gated), watch_(watch) {}
     void Run() override {
-      // Never for long: a pipeline that waits for it then fails the test, not hangs it.
+      {
+        std::lock_guard<std::mutex> lock(watch_->mutex);
+        watch_->running += cost_;
+        if (cost_ > budget && watch_->running != cost_) watch_->overBudgetNotAlone = true;
+        if (cost_ <= budget) watch_->mostRunning = std::max(watch_->mostRunning, watch_->running);
+        watch_->started.push_back(number);
+      }
+      // A gated task waits for the gate, but never for long: a pipeline that waits for it
+      // to end then fails the test instead of hanging it.
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-      while (gate_ != nullptr && !*gate_ && std::chrono::steady_clock::now() < until) {
+      while (gated_ && !watch_->gate && std::chrono::steady_clock::now() < until) {
         std::this_thread::yield();
       }
-      *held_ -= cost_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::lock_guard<std::mutex> lock(watch_->mutex);
+      watch_->running -= cost_;
     }
     const int number;
 
    private:
     uint64_t cost_;
-    std::atomic<uint64_t>* held_;
-    std::atomic<bool>* gate_;
+    bool gated_;
+    Watch* watch_;
   };
-  const uint64_t costs[] = {10, 60, 60, 60, 60, 60, 250, 30};
-  const uint64_t budget = 100;
-  std::atomic<uint64_t> held{0};  // pushed and not yet run
-  std::atomic<bool> gate{false};  // holds the first task until every other is pushed
   std::vector<int> order;
   CPackPipeline pipeline(
       2, 16,
       [&](CPackTask& t) {
-        order.push_back(static_cast<CHoldingTask&>(t).number);
+        order.push_back(static_cast<CCostTask&>(t).number);
         return true;
       },
       budget, CostHeld::kWhileRunning);
-  for (int i = 0; i < 8; ++i) {
-    if (costs[i] > budget) gate = true;  // it goes alone: everything before it must end
-    ASSERT_TRUE(pipeline.MakeRoom(costs[i]));
-    held += costs[i];
-    if (costs[i] <= budget) {
-      EXPECT_LE(held, budget) << "task " << i;
-    } else {
-      EXPECT_EQ(held, costs[i]) << "task " << i << " is not alone";
+  const auto push = [&](int number, uint64_t cost, bool gated) {
+    return pipeline.Push(std::unique_ptr<CPackTask>(new CCostTask(number, cost, gated, &watch)),
+                         cost);
+  };
+  // Both threads held by the first two; then the others wait, the costliest last but one.
+  const uint64_t costs[] = {0, 0, 10, 20, 30, 40, 90, 50};
+  ASSERT_TRUE(push(0, costs[0], true));
+  ASSERT_TRUE(push(1, costs[1], true));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(watch.mutex);
+      if (watch.started.size() == 2 || std::chrono::steady_clock::now() > until) break;
     }
-    if (i <= 5) {
-      EXPECT_TRUE(order.empty()) << "task " << i << " waited for the oldest";
-    }
-    ASSERT_TRUE(pipeline.Push(
-        std::unique_ptr<CPackTask>(new CHoldingTask(i, costs[i], &held, i == 0 ? &gate : nullptr)),
-        costs[i]));
+    std::this_thread::yield();
   }
+  for (int i = 2; i < 8; ++i) ASSERT_TRUE(push(i, costs[i], false));
+  EXPECT_TRUE(order.empty()) << "a push waited for a task to be consumed";
+  watch.gate = true;
   ASSERT_TRUE(pipeline.Finish());
-  ASSERT_EQ(order.size(), 8u);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(order[i], i);
+  ASSERT_EQ(watch.started.size(), 8u);
+  EXPECT_EQ(watch.started[2], 6) << "the costliest waiting task is started first";
+  // One over the budget, among others.
+  const uint64_t more[] = {30, 250, 30, 60};
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(push(8 + i, more[i], false));
+  ASSERT_TRUE(pipeline.Finish());
+  ASSERT_EQ(order.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_LE(watch.mostRunning, budget);
+  EXPECT_FALSE(watch.overBudgetNotAlone);
 }
 
 TEST(PackPipeline, AFailedTaskAndARefusedConsumeStopIt) {

@@ -381,12 +381,13 @@ Outcome ExtractFile(CHostArchive* archive, const ExtractRequest& request, const 
 // then, again in plan order, moves the file into place and says everything there is to
 // say, so that files, names and messages are the same for every number of jobs.
 //
-// A staged entry holds no memory once its task has run, only its temporary file: the
-// window of entries handed out and not yet moved into place is wide (kExtractWindowPerJob
-// per job), so that a thread that is done with small entries finds more while the oldest,
-// a large one, is still being decoded. Entries waiting for a thread or being decoded hold
-// at most kExtractBytesPerJob per job of stored and plain bytes, kExtractBudget in all,
-// except that an entry larger than that goes alone: memory stays within max(the budget, the
+// An entry holds memory only while its task runs: then its temporary file holds its
+// contents. The window of entries handed out and not yet moved into place is wide
+// (kExtractWindowPerJob per job), so that a thread that is done with small entries finds
+// more while the oldest, a large one, is still being decoded; the largest waiting entries
+// are started first, so that one does not finish alone at the end. Entries being decoded
+// hold at most kExtractBytesPerJob per job of stored and plain bytes, kExtractBudget in all,
+// except that an entry larger than that runs alone: memory stays within max(the budget, the
 // largest entry's packed + plain bytes), the latter being what extracting that entry on one
 // thread needs anyway.
 constexpr size_t kExtractWindowPerJob = 32;

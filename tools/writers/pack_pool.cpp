@@ -41,20 +41,41 @@ CPackPipeline::~CPackPipeline() {
   for (std::thread& t : threads_) t.join();
 }
 
+// The waiting task to run next, or waiting_.end() when none may start yet. Costs held until
+// consumed were let in by MakeRoom: the oldest. Costs held while running are let in here:
+// the costliest task that fits beside those running (a large entry started early does not
+// finish alone at the end while the other threads have nothing left), or with nothing
+// running the costliest of all.
+std::deque<CPackPipeline::Slot*>::iterator CPackPipeline::Next() {
+  if (held_ == CostHeld::kUntilConsumed || waiting_.empty()) return waiting_.begin();
+  auto next = waiting_.end();
+  for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+    if ((next == waiting_.end() || (*it)->cost > (*next)->cost) &&
+        (running_ == 0 || Fits((*it)->cost))) {
+      next = it;
+    }
+  }
+  return next;
+}
+
 void CPackPipeline::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    queued_.wait(lock, [this] { return ending_ || !waiting_.empty(); });
+    queued_.wait(lock, [this] { return ending_ || Next() != waiting_.end(); });
     if (ending_) return;
-    Slot* slot = waiting_.front();
-    waiting_.pop_front();
+    const auto next = Next();
+    Slot* slot = *next;
+    waiting_.erase(next);
+    ++running_;
+    if (held_ == CostHeld::kWhileRunning) costHeld_ += slot->cost;
     lock.unlock();
     RunCaught(slot->task.get());
     lock.lock();
     slot->done = true;
+    --running_;
     if (held_ == CostHeld::kWhileRunning) {
       costHeld_ -= slot->cost;
-      slot->cost = 0;
+      queued_.notify_all();  // a task that did not fit beside this one may now
     }
     ran_.notify_all();
   }
@@ -66,7 +87,7 @@ bool CPackPipeline::ConsumeOldest() {
     std::unique_lock<std::mutex> lock(mutex_);
     ran_.wait(lock, [this] { return inFlight_.front().done; });
     task = std::move(inFlight_.front().task);
-    costHeld_ -= inFlight_.front().cost;
+    if (held_ == CostHeld::kUntilConsumed) costHeld_ -= inFlight_.front().cost;
     inFlight_.pop_front();
   }
   if (!consume_(*task)) stopped_ = true;
@@ -79,16 +100,10 @@ bool CPackPipeline::Fits(uint64_t cost) const {
 
 bool CPackPipeline::MakeRoom(uint64_t cost) {
   while (!stopped_ && !inFlight_.empty()) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (inFlight_.size() < window_) {
-        // Costs held only while running go as tasks end, in any order: wait for the cost
-        // to fit, consuming the oldest meanwhile once it is done.
-        if (held_ == CostHeld::kWhileRunning) {
-          ran_.wait(lock, [&] { return Fits(cost) || inFlight_.front().done; });
-        }
-        if (Fits(cost)) break;
-      }
+    if (inFlight_.size() < window_) {
+      if (held_ == CostHeld::kWhileRunning) break;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (Fits(cost)) break;
     }
     ConsumeOldest();
   }
@@ -108,7 +123,7 @@ bool CPackPipeline::Push(std::unique_ptr<CPackTask> task, uint64_t cost) {
     inFlight_.back().task = std::move(task);
     inFlight_.back().cost = cost;
     waiting_.push_back(&inFlight_.back());
-    costHeld_ += cost;
+    if (held_ == CostHeld::kUntilConsumed) costHeld_ += cost;
   }
   queued_.notify_one();
   return true;

@@ -29,7 +29,9 @@ enum class CostHeld { kUntilConsumed, kWhileRunning };
 // packing thread when it is pushed. At most `window` tasks are pushed and not yet consumed,
 // which bounds the memory in flight; tasks of uneven size also carry a cost (the bytes they
 // hold), and the costs held stay within `budget`, except that a task costlier than the
-// whole budget is let in alone.
+// whole budget is held alone. Costs held until consumed are let in when pushed, and the
+// tasks run in push order; costs held while running are let in when a task starts, the
+// costliest waiting task that fits first.
 class CPackPipeline {
  public:
   // consume gets each task once it has run, in push order; it returns false to stop.
@@ -40,9 +42,9 @@ class CPackPipeline {
   CPackPipeline(const CPackPipeline&) = delete;
   CPackPipeline& operator=(const CPackPipeline&) = delete;
 
-  // Consumes the oldest tasks (with CostHeld::kWhileRunning, also waits for tasks to run)
-  // until a task of this cost fits in the window and the budget, so that the caller may
-  // then fill it and push it. False as Push.
+  // Consumes the oldest tasks until a task of this cost fits in the window (and, for costs
+  // held until consumed, in the budget), so that the caller may then fill it and push it.
+  // False as Push.
   bool MakeRoom(uint64_t cost = 0);
   // Hands task in, first making room for it. False once a consume has returned false;
   // nothing is consumed after that.
@@ -60,7 +62,8 @@ class CPackPipeline {
     bool done = false;
   };
   bool ConsumeOldest();
-  bool Fits(uint64_t cost) const;  // under mutex_
+  bool Fits(uint64_t cost) const;  // under mutex_, as Next
+  std::deque<Slot*>::iterator Next();
   void Work();
 
   ConsumeFn consume_;
@@ -73,7 +76,8 @@ class CPackPipeline {
   std::condition_variable ran_;     // a task has run
   std::deque<Slot> inFlight_;       // pushed and not consumed, oldest first
   std::deque<Slot*> waiting_;       // pushed and not started
-  uint64_t costHeld_ = 0;           // of the tasks in flight that still hold theirs
+  uint64_t costHeld_ = 0;           // of the tasks that hold theirs now
+  unsigned running_ = 0;            // tasks started and not yet done
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };
