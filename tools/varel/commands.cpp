@@ -66,6 +66,19 @@ void ReportUnknown(const char* command, const std::string& option) {
 
 bool ParseArgs(const char* command, const std::vector<std::string>& args,
                const std::vector<OptionSpec>& specs, ParsedArgs* out) {
+  // The value of the option key in args[*i]: that word from `at` on, or with `at` npos the
+  // next word.
+  const auto takeValue = [&](const OptionSpec& spec, const std::string& key, size_t at, size_t* i) {
+    if (at != std::string::npos) {
+      out->values[spec.longName] = args[*i].substr(at);
+    } else if (*i + 1 < args.size()) {
+      out->values[spec.longName] = args[++*i];
+    } else {
+      Report(command, key + " needs a value");
+      return false;
+    }
+    return true;
+  };
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -91,12 +104,7 @@ bool ParseArgs(const char* command, const std::vector<std::string>& args,
           out->flags.insert(spec->longName);
           continue;
         }
-        if (k + 1 < a.size()) {
-          out->values[spec->longName] = a.substr(k + 1);
-        } else if (i + 1 < args.size()) {
-          out->values[spec->longName] = args[++i];
-        } else {
-          Report(command, key + " needs a value");
+        if (!takeValue(*spec, key, k + 1 < a.size() ? k + 1 : std::string::npos, &i)) {
           return false;
         }
         break;
@@ -118,14 +126,7 @@ bool ParseArgs(const char* command, const std::vector<std::string>& args,
       out->flags.insert(spec->longName);
       continue;
     }
-    if (eq != std::string::npos) {
-      out->values[spec->longName] = a.substr(eq + 1);
-    } else if (i + 1 < args.size()) {
-      out->values[spec->longName] = args[++i];
-    } else {
-      Report(command, key + " needs a value");
-      return false;
-    }
+    if (!takeValue(*spec, key, eq == std::string::npos ? eq : eq + 1, &i)) return false;
   }
   return true;
 }
