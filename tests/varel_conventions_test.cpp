@@ -351,17 +351,12 @@ TEST_F(VarelConventions, InterruptWhileCopyingStandardInputLeavesNothing) {
   close(fds[0]);
   ASSERT_GT(pid, 0);
   ASSERT_EQ(write(fds[1], archive_.data(), 1000), 1000);
-  bool copying = false;
-  for (int i = 0; i < 1000 && !copying; ++i) {
-    copying = !VarelTemporaries(At("tmp")).empty();
-    if (!copying) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(copying);
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const Interrupted r = InterruptWhen(
+      pid, SIGINT, [&] { return !VarelTemporaries(At("tmp")).empty(); }, 10);
   close(fds[1]);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_TRUE(r.ready);
+  ASSERT_TRUE(r.reaped);
+  EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
   EXPECT_TRUE(TemporaryFilesLeft().empty()) << TemporaryFilesLeft().front();
 }
 

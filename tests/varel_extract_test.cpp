@@ -129,16 +129,10 @@ TEST_F(VarelRun, InterruptedExtractLeavesNothingBehind) {
     ASSERT_GT(pid, 0);
     // Wait (at most 20 s) for a temporary file in the output folder, then interrupt.
     const auto temporary = [&out] { return !VarelTemporaries(out).empty(); };
-    bool started = false;
-    for (int i = 0; i < 20000 && !started; ++i) {
-      started = temporary();
-      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_TRUE(started);
-    kill(pid, signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const Interrupted r = InterruptWhen(pid, signal, temporary, 20);
+    EXPECT_TRUE(r.ready);
+    ASSERT_TRUE(r.reaped);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << r.status;
     EXPECT_FALSE(temporary());
     std::vector<std::string> left;
     std::string error;

@@ -142,18 +142,17 @@ TEST_F(VarelRun, InterruptedPackLeavesNothingBehind) {
     const pid_t pid = SpawnVarel({"pack", "psarc", "out.psarc", "big.bin"}, folder);
     ASSERT_GT(pid, 0);
     // Wait (at most 10 s) for the temporary file, then interrupt.
-    bool started = false;
-    for (int i = 0; i < 1000 && !started; ++i) {
-      std::vector<std::string> names;
-      ListFolder(folder, &names, &error);
-      started = names.size() > 1;
-      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(started);
-    kill(pid, signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const Interrupted r = InterruptWhen(
+        pid, signal,
+        [&] {
+          std::vector<std::string> names;
+          ListFolder(folder, &names, &error);
+          return names.size() > 1;
+        },
+        10);
+    EXPECT_TRUE(r.ready);
+    ASSERT_TRUE(r.reaped);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << r.status;
     std::vector<std::string> left;
     ASSERT_TRUE(ListFolder(folder, &left, &error)) << error;
     EXPECT_EQ(left, std::vector<std::string>{"big.bin"});

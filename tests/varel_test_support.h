@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -21,6 +24,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
 #endif
@@ -248,6 +252,27 @@ inline pid_t SpawnVarel(const std::vector<std::string>& args, const std::string&
   const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+}
+
+// How an interrupted varel child ended.
+struct Interrupted {
+  bool ready = false;   // what was waited for came before the signal was sent
+  bool reaped = false;  // the child's end was collected
+  int status = 0;       // its wait status
+};
+
+// Waits (at most `seconds`) until ready() holds, then sends signal to the child pid and
+// collects its end.
+inline Interrupted InterruptWhen(pid_t pid, int signal, const std::function<bool()>& ready,
+                                 int seconds) {
+  Interrupted result;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!(result.ready = ready()) && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, signal);
+  result.reaped = waitpid(pid, &result.status, 0) == pid;
+  return result;
 }
 #endif
 
