@@ -437,7 +437,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   const uint64_t budget =
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
   CReaderPool readers;  // outlives the pipeline's threads
-  const size_t window = std::max(PackWindow(request.jobs), kExtractWindowPerJob * request.jobs);
+  const size_t window = kExtractWindowPerJob * std::max(request.jobs, 1u);
   CPackPipeline pipeline(request.jobs, window, consume, budget, CostHeld::kWhileRunning);
   const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
