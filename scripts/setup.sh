@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need from Debian's packages. Cheap to repeat:
-# nothing is fetched when every package is already there.
+# Installs what the build and the tests need from Debian's packages, and finds out whether
+# this machine runs 32-bit x86 programs (some kernels run 64-bit code only). Where it does
+# not, or where VAREL_I386=emulate asks for that path, it also installs and registers
+# qemu-user for Linux i386 programs and prepares the VM that runs Wine (scripts/i386.sh).
+# Cheap to repeat: nothing is fetched when everything is already there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/i386.sh
 
-packages=(
+# For every machine: the compilers and tools, and the native 64-bit build's libraries.
+base_packages=(
   cmake ninja-build
-  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev
-  wine wine32:i386
-  g++-multilib zlib1g-dev:i386 libgtest-dev:i386 googletest
+  g++ g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev
   clang libclang-rt-14-dev clang-format
-  valgrind libc6-dbg:i386 gnuplot-nox python3 libbenchmark-dev:i386 libdeflate-dev:i386
-  time
+  zlib1g-dev libgtest-dev googletest libbenchmark-dev libdeflate-dev
+  valgrind gnuplot-nox python3 time
 )
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
+# Where i386 programs are refused: qemu-user for Linux ones, and the VM for Wine.
+emulation_packages=(qemu-user qemu-system-x86 busybox-static)
+# The 32-bit builds' libraries and Wine. Some of their install scripts run i386 programs,
+# so they come after qemu-user is registered where it is needed.
+i386_packages=(
+  wine wine32:i386
+  zlib1g-dev:i386 libgtest-dev:i386 libbenchmark-dev:i386 libdeflate-dev:i386 libc6-dbg:i386
+)
 
 # A mirror in the middle of a sync can serve a package list of the wrong size. When that
 # list is the security suite's, the i386 halves of multiarch packages cannot match their
@@ -38,20 +44,41 @@ Pin-Priority: 1001
 EOF
 }
 
-if [ "${#missing[@]}" -gt 0 ]; then
+lists_fetched=0
+lists_ok=1
+native_arch=$(dpkg --print-architecture)
+# installed PACKAGE: a name without an architecture means this machine's own (or all).
+installed() {
+  local name=${1%%:*} arch=${1#*:}
+  [ "$arch" != "$1" ] || arch=$native_arch
+  dpkg-query -W -f='${Status} ${Architecture}\n' "$name" 2>/dev/null |
+    grep -Eq "^install ok installed ($arch|all)\$"
+}
+# install PACKAGE...: installs those not installed yet.
+install() {
+  local missing=() p
+  for p in "$@"; do
+    installed "$p" || missing+=("$p")
+  done
+  [ "${#missing[@]}" -gt 0 ] || return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
     exit 1
   fi
   echo "setup: installing ${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   export DEBIAN_FRONTEND=noninteractive
-  lists_ok=1
-  if ! apt-get update -qq; then
-    lists_ok=0
-    echo "setup: some package lists could not be fetched (above); trying with what was fetched" >&2
-  elif [ -f "$pin" ]; then
-    rm -f "$pin"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    lists_fetched=0
+  fi
+  if [ "$lists_fetched" -eq 0 ]; then
+    lists_fetched=1
+    if ! apt-get update -qq; then
+      lists_ok=0
+      echo "setup: some package lists could not be fetched (above); trying with what was fetched" >&2
+    elif [ -f "$pin" ]; then
+      rm -f "$pin"
+    fi
   fi
   if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
     if [ "$lists_ok" -eq 1 ]; then
@@ -67,12 +94,34 @@ if [ "${#missing[@]}" -gt 0 ]; then
       exit 1
     fi
   fi
+}
+
+install "${base_packages[@]}"
+
+verdict=$(i386_probe)
+mode=$(i386_mode)
+if [ "$verdict" = native ]; then
+  echo "setup: this machine runs i386 programs natively${VAREL_I386:+ (VAREL_I386=$VAREL_I386)}"
+else
+  echo "setup: this machine refuses i386 programs (its kernel runs 64-bit code only)"
 fi
+if [ "$mode" = emulate ]; then
+  echo "setup: i386 programs run emulated: Linux ones under qemu-user, Wine in a VM"
+  install "${emulation_packages[@]}"
+  if ! i386_binfmt_registered; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "setup: run as root to register qemu-user for i386 programs (binfmt_misc)" >&2
+      exit 1
+    fi
+    i386_binfmt_register
+  fi
+fi
+install "${i386_packages[@]}"
 
 # libdeflate for the Windows build. Debian has no mingw build of it, so the same version's
 # Debian source package (checked by apt against the signed index) goes into deps/, which
 # git ignores, and CMake builds it with the mingw compiler.
-deflate_version=$(dpkg-query -W -f='${Version}' libdeflate-dev:i386)
+deflate_version=$(dpkg-query -W -f='${Version}\n' libdeflate-dev | head -n 1)
 deflate_upstream=${deflate_version#*:}
 deflate_upstream=${deflate_upstream%-*}
 deflate_dir=deps/libdeflate-$deflate_upstream
@@ -114,4 +163,8 @@ if [ ! -f "$deflate_dir/libdeflate.h" ]; then
   fi
   tar -xzf "deps/libdeflate_$deflate_upstream.orig.tar.gz" -C deps
   echo "setup: libdeflate $deflate_upstream source in $deflate_dir"
+fi
+
+if [ "$mode" = emulate ]; then
+  i386_vm_prepare
 fi
