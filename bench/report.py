@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Turns the benchmark programs' output into docs/performance.md and the gnuplot data.
 
-Inputs (all optional but the Windows one): the JSON of varel_gbench (native, Google
-Benchmark), the JSON lines of varel_bench (Windows under Wine, or native), the JSON lines of
-varel_bench_peak, and a file of "key<TAB>value" facts (commands, load, dates) from
-scripts/bench.sh. Every ratio is the plug-in's speed over a baseline's, taken from medians of
+Inputs (all optional): the JSON of varel_gbench (native, Google Benchmark), the JSON lines
+of varel_bench (Windows under Wine, or native), the JSON lines of varel_bench_peak, and a
+file of "key<TAB>value" facts (commands, load, dates, and native_build: the preset of the
+native figures, linux32 or linux64) from scripts/bench.sh. Every ratio is the plug-in's speed over a baseline's, taken from medians of
 one process on one input: baseline median time / plug-in median time.
 """
 import argparse
@@ -14,6 +14,14 @@ import sys
 from collections import defaultdict
 
 KINDS = ["text", "words", "binary", "runs"]
+# The native builds scripts/bench.sh runs, as the report names them.
+NATIVE_BUILDS = {
+    "linux32": "32-bit Linux",
+    "linux64": "64-bit Linux, x86-64",
+}
+# The size of one entry record in each build: 568 bytes where pointers are 4 bytes.
+RECORD_BYTES = {"win32": 568, "linux32": 568, "linux64": 576}
+
 KIND_TITLES = {
     "text": "source text",
     "words": "English-like words",
@@ -246,10 +254,10 @@ TABLES = [
                          "fast", (2.4, 1.1))]),
     dict(title="Listing", groups=["listing"],
          text="Floor: the table region read with one positioning and one read into a fresh "
-              "heap buffer, plus a zero-filled record block of the same size (n x 568 bytes) "
-              "locked, touched once per record and freed. For PSARC also the manifest's stored "
-              "bytes read with one read and inflated. Ratios here are times: listing over floor "
-              "(at most 1.3 is the target).",
+              "heap buffer, plus a zero-filled record block of the same size (n x {record} "
+              "bytes) locked, touched once per record and freed. For PSARC also the manifest's "
+              "stored bytes read with one read and inflated. Ratios here are times: listing "
+              "over floor (at most 1.3 is the target).",
          columns=[("format", lambda r: r.data), ("entries", lambda r: str(r.size)),
                   ("listing ms", lambda r: r.ms("listing")),
                   ("floor ms", lambda r: r.ms("floor")),
@@ -270,7 +278,7 @@ def row_order(key):
     return (KINDS.index(data) if data in KINDS else len(KINDS), data, size)
 
 
-def extraction_tables(rep, platform, cases, stored, cmd_key):
+def extraction_tables(rep, platform, cases, stored, cmd_key, build):
     for table in TABLES:
         keys = sorted({(k[1], k[2]) for k in cases if k[0] in table["groups"]}, key=row_order)
         if not keys:
@@ -278,7 +286,7 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
         rep.add(f"#### {table['title']} ({platform})")
         rep.add()
         rep.command(cmd_key)
-        rep.add(table["text"])
+        rep.add(table["text"].format(record=RECORD_BYTES.get(build, 568)))
         rep.add()
         if table.get("spread_note"):
             rep.add(SPREAD_NOTE)
@@ -299,8 +307,8 @@ def extraction_tables(rep, platform, cases, stored, cmd_key):
         rep.add()
 
 
-def peak_table(rep, rows):
-    rep.add("#### Peak memory of one extraction (native)")
+def peak_table(rep, rows, native):
+    rep.add(f"#### Peak memory of one extraction ({native})")
     rep.add()
     rep.command("cmd_peak")
     rep.add("Every heap byte of the process is counted (the program defines `malloc` and its "
@@ -313,7 +321,7 @@ def peak_table(rep, rows):
     for r in rows:
         beyond = (r["peak"] - r["held"]) / 1024.0
         rep.add(f"| {r['case']} | {r['size']} | {r['block']} | {r['peak']} | {beyond:.1f} |")
-        rep.target("native", f"peak beyond the block, {r['case']}", beyond, 128.0,
+        rep.target(native, f"peak beyond the block, {r['case']}", beyond, 128.0,
                    "<= 128 KiB", higher=False, digits=1)
     rep.add()
 
@@ -367,7 +375,11 @@ def write_gnuplot(path, data_path, png_path, panels, platform):
         for kind in KINDS:
             f.write(f"set title '{KIND_TITLES[kind]}'\n")
             if not panels[kind]:
-                f.write("unset key\nplot NaN notitle\nset key\n")
+                # A run filtered to other cases: gnuplot refuses a plot with no defined
+                # point unless its range is given.
+                f.write("unset key\nset label 1 'not measured' at graph 0.5, graph 0.5 center\n"
+                        "set yrange [1:10]\nplot 1/0 notitle\n"
+                        "unset label 1\nset autoscale y\nset key\n")
                 continue
             parts = [f"'{data_path}' index {i} using 1:2 with linespoints {style} title '{title}'"
                      for i, title, style in panels[kind]]
@@ -386,16 +398,21 @@ def read_facts(path):
     return facts
 
 
-def write_head(rep, facts, wine, png_name):
+def write_head(rep, facts, wine, native, png_name):
     rep.add("# Performance")
     rep.add()
+    sources = []
+    if wine:
+        sources.append("the Windows figures (win32) from `varel_bench.exe` of the win32 preset "
+                       "(i686, 32-bit) under Wine, interleaved rounds")
+    sources.append(f"the native ones ({native}) from Google Benchmark (`varel_gbench`, randomly "
+                   f"interleaved repetitions) and `varel_bench_peak` of the {native} preset "
+                   f"({NATIVE_BUILDS.get(native, native)})")
     rep.add("Written by `scripts/bench.sh`; every figure below comes from the command shown "
             "above its table. Each case runs the plug-in's path and its baselines in one "
             "process on the same bytes; a figure is the median of several runs and a ratio "
             "divides two such medians (plug-in speed over baseline speed, unless a table says "
-            "it divides times). The Windows figures come from `varel_bench.exe` under Wine "
-            "(interleaved rounds), the native ones from Google Benchmark (`varel_gbench`, "
-            "randomly interleaved repetitions), both 32-bit.")
+            "it divides times). Builds: " + "; ".join(sources) + ".")
     rep.add()
     rep.add(f"- Date: {facts.get('date', '?')}; commit {facts.get('commit', '?')}")
     rep.add(f"- Machine: {facts.get('machine', '?')}")
@@ -459,29 +476,31 @@ def main():
     args = ap.parse_args()
     given = lambda path: path and os.path.exists(path)  # noqa: E731
     facts = read_facts(args.facts)
+    native = facts.get("native_build", "linux32")
     rep = Report(facts)
     wine = load_harness(args.wine, "win32") if given(args.wine) else None
     gb = load_gbench(args.gbench) if given(args.gbench) else None
-    native_h = (load_harness(args.native_harness, "linux32-harness")
+    native_h = (load_harness(args.native_harness, f"{native}-harness")
                 if given(args.native_harness) else None)
     peak = load_lines(args.peak) if given(args.peak) else None
 
-    write_head(rep, facts, wine, args.png_name)
+    write_head(rep, facts, wine, native, args.png_name)
     # The tables first, so that their targets are known; the targets go before them.
     body_start = len(rep.lines)
-    for title, platform, loaded, cmd in [
-            ("Windows (Wine)", "win32", wine, "cmd_wine"),
-            ("Native (32-bit Linux, Google Benchmark)", "linux32", gb, "cmd_gbench"),
-            ("Native (32-bit Linux, the stand-alone harness)", "linux32-harness", native_h,
-             "cmd_native")]:
+    native_title = NATIVE_BUILDS.get(native, native)
+    for title, platform, build, loaded, cmd in [
+            ("Windows (Wine)", "win32", "win32", wine, "cmd_wine"),
+            (f"Native ({native_title}, Google Benchmark)", native, native, gb, "cmd_gbench"),
+            (f"Native ({native_title}, the stand-alone harness)", f"{native}-harness", native,
+             native_h, "cmd_native")]:
         if loaded:
             rep.add(f"## {title}")
             rep.add()
-            extraction_tables(rep, platform, loaded[0], loaded[1], cmd)
+            extraction_tables(rep, platform, loaded[0], loaded[1], cmd, build)
     if peak:
         rep.add("## Memory")
         rep.add()
-        peak_table(rep, peak)
+        peak_table(rep, peak, native)
     body = rep.lines[body_start:]
     rep.lines = rep.lines[:body_start]
     write_targets(rep, facts.get("notes_file"))
@@ -497,7 +516,7 @@ def main():
         panels = plot_data(args.plot_data, plot_cases)
         write_gnuplot(args.plot_script, args.plot_data,
                       os.path.join(os.path.dirname(args.out), args.png_name), panels,
-                      "Windows build under Wine" if wine else "native")
+                      "Windows build under Wine" if wine else f"native {native} build")
     return 0
 
 

@@ -1,6 +1,7 @@
-# libdeflate, the fast whole-stream zlib decoder of the PSARC walk: Debian's i386 package
-# natively; for mingw, the same version's Debian source package, which scripts/setup.sh
-# fetches into deps/ and this builds as a static library with its own flags.
+# libdeflate, the fast whole-stream zlib decoder of the PSARC walk: natively, Debian's
+# package for the build's architecture (libdeflate-dev:i386 or libdeflate-dev:amd64); for
+# mingw, the same version's Debian source package, which scripts/setup.sh fetches into
+# deps/ and this builds as a static library with its own flags.
 set(VAREL_LIBDEFLATE_VERSION 1.14)
 if(WIN32)
   set(VAREL_LIBDEFLATE_SOURCE "${CMAKE_SOURCE_DIR}/deps/libdeflate-${VAREL_LIBDEFLATE_VERSION}"
@@ -21,8 +22,14 @@ else()
   find_path(VAREL_LIBDEFLATE_INCLUDE libdeflate.h)
   find_library(VAREL_LIBDEFLATE_LIBRARY NAMES libdeflate.a deflate)
   if(NOT VAREL_LIBDEFLATE_INCLUDE OR NOT VAREL_LIBDEFLATE_LIBRARY)
-    message(FATAL_ERROR "libdeflate (i386) not found. Run 'bash scripts/setup.sh' (as root), "
-                        "which installs Debian's libdeflate-dev:i386.")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(VAREL_DEBIAN_ARCH amd64)
+    else()
+      set(VAREL_DEBIAN_ARCH i386)
+    endif()
+    message(FATAL_ERROR "libdeflate (${VAREL_DEBIAN_ARCH}) not found. Install Debian's "
+                        "libdeflate-dev:${VAREL_DEBIAN_ARCH} (as root: 'bash scripts/setup.sh', "
+                        "or apt-get install libdeflate-dev:${VAREL_DEBIAN_ARCH}).")
   endif()
   add_library(varel_libdeflate STATIC IMPORTED)
   set_target_properties(varel_libdeflate PROPERTIES

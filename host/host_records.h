@@ -1,6 +1,9 @@
 // The records the plug-in exchanges with its host. Their byte layout is a fixed contract
-// with a host built elsewhere: every offset below is pinned by a static_assert, and both
-// builds are 32-bit, so pointers and handles are 4 bytes on each side.
+// with a host built elsewhere, and that contract is a 32-bit one: pointers and handles are
+// 4 bytes on each side, and every offset below is pinned by a static_assert in the i386
+// builds (Windows and 32-bit Linux). The 64-bit Linux build (varel and the tests) lays the
+// records out naturally for 8-byte pointers; only the fields before the first pointer keep
+// their offsets there.
 #pragma once
 
 #include <cstddef>
@@ -61,8 +64,6 @@ struct ArchiveEntry {
   uint8_t unused312[256];
 };
 
-static_assert(sizeof(void*) == 4, "the host records hold 32-bit pointers: build for i386");
-
 static_assert(sizeof(PluginInfo) == 136, "PluginInfo is 136 bytes");
 static_assert(offsetof(PluginInfo, infoCode0) == 0, "");
 static_assert(offsetof(PluginInfo, infoCode1) == 4, "");
@@ -72,12 +73,6 @@ static_assert(offsetof(PluginInfo, version) == 108, "");
 static_assert(offsetof(PluginInfo, extCount1) == 128, "");
 static_assert(offsetof(PluginInfo, extCount2) == 132, "");
 
-static_assert(sizeof(ExtensionRow) == 8, "ExtensionRow is two pointers");
-static_assert(sizeof(ArchiveSource) == 8, "ArchiveSource is a handle and a pointer");
-static_assert(offsetof(ArchiveSource, file) == 0, "");
-static_assert(offsetof(ArchiveSource, header) == 4, "");
-
-static_assert(sizeof(ArchiveEntry) == 568, "ArchiveEntry is 568 bytes");
 static_assert(offsetof(ArchiveEntry, name) == 0, "");
 static_assert(offsetof(ArchiveEntry, offset) == 256, "");
 static_assert(offsetof(ArchiveEntry, packedSize) == 264, "");
@@ -87,14 +82,37 @@ static_assert(offsetof(ArchiveEntry, type) == 284, "");
 static_assert(offsetof(ArchiveEntry, unused288) == 288, "");
 static_assert(offsetof(ArchiveEntry, tag) == 296, "");
 static_assert(offsetof(ArchiveEntry, param) == 304, "");
+
+#if defined(__i386__)
+static_assert(sizeof(void*) == 4, "i386: pointers and handles are 4 bytes");
+
+static_assert(sizeof(ExtensionRow) == 8, "ExtensionRow is two pointers");
+static_assert(sizeof(ArchiveSource) == 8, "ArchiveSource is a handle and a pointer");
+static_assert(offsetof(ArchiveSource, file) == 0, "");
+static_assert(offsetof(ArchiveSource, header) == 4, "");
+
+static_assert(sizeof(ArchiveEntry) == 568, "ArchiveEntry is 568 bytes");
 static_assert(offsetof(ArchiveEntry, blockTable) == 308, "");
 static_assert(offsetof(ArchiveEntry, unused312) == 312, "");
+#elif defined(__x86_64__)
+// 8-byte pointers: blockTable moves to 312 behind 4 bytes of padding, and the record grows
+// to 576 bytes. No host outside this build sees these records.
+static_assert(sizeof(void*) == 8, "x86-64: pointers and handles are 8 bytes");
+static_assert(offsetof(ArchiveEntry, blockTable) == 312, "");
+static_assert(sizeof(ArchiveEntry) == 576, "");
+#else
+#error "the host records are laid out for i386 (the contract) or x86-64 (varel and tests)"
+#endif
 
 // The five exports, as a host sees them. Every one is stdcall and returns a 32-bit result.
+// x86-64 has one calling convention, so there the attribute is left out (GCC would warn that
+// it is ignored).
 #if defined(_WIN32)
 #define TZK_CALL __stdcall
-#else
+#elif defined(__i386__)
 #define TZK_CALL __attribute__((stdcall))
+#else
+#define TZK_CALL
 #endif
 
 typedef int32_t(TZK_CALL* TZK_GetPluginInfoFn)(PluginInfo* info);

@@ -59,10 +59,13 @@ PLATFORM_API int32_t PlatformLiveGlobalBlocks(void) { return liveGlobal; }
 PLATFORM_API int32_t PlatformLiveHeapBlocks(void) { return liveHeap; }
 PLATFORM_API void PlatformSetAnsiCodePage(UINT codePage) { forcedCodePage = codePage; }
 
+// No 32-bit process gets 2 GiB in one block: such a request is refused here rather than
+// asked of the C library (or a sanitizer's allocator). A 64-bit process refuses it too, so
+// that the plug-in meets the heap it has in a 32-bit host.
+constexpr size_t kRefusedBlockBytes = 0x7FFFFFFFu;
+
 PLATFORM_API void* PlatformHeapAlloc(size_t bytes) {
-  // No 32-bit process gets 2 GiB in one block: such a request is refused here rather than
-  // asked of the C library (or a sanitizer's allocator).
-  if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
+  if (NextAllocationFails() || bytes >= kRefusedBlockBytes) return nullptr;
   void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (p != nullptr) ++liveHeap;
   return p;
@@ -76,7 +79,7 @@ PLATFORM_API void PlatformHeapFree(void* block) {
 
 PLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes) {
   (void)flags;  // every block is movable and zero-filled
-  if (NextAllocationFails() || bytes >= 0x7FFFFFFFu) return nullptr;
+  if (NextAllocationFails() || bytes >= kRefusedBlockBytes) return nullptr;
   auto* b = new (std::nothrow) GlobalBlock();
   if (b == nullptr) return nullptr;
   if (bytes != 0) {

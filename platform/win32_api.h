@@ -1,9 +1,9 @@
 // The few Win32 calls the plug-in and its hosts make, under their Win32 names.
 //
-// On Windows this is <windows.h>. On 32-bit Linux the same names are declared here and
-// provided by our platform library (platform_linux.cpp), which the plug-in and every host
-// process share, just as they share kernel32 on Windows: a block that the plug-in obtains
-// with GlobalAlloc is freed by the host with GlobalFree.
+// On Windows this is <windows.h>. On Linux (i386, or x86-64 for varel and the tests) the
+// same names are declared here and provided by our platform library (platform_linux.cpp),
+// which the plug-in and every host process share, just as they share kernel32 on Windows:
+// a block that the plug-in obtains with GlobalAlloc is freed by the host with GlobalFree.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +21,17 @@
 
 #define PLATFORM_API
 
-#else  // 32-bit Linux
+#else  // Linux
 
 #include <pthread.h>
 
 #define PLATFORM_API extern "C" __attribute__((visibility("default")))
+// stdcall exists on i386 only; x86-64 has one calling convention.
+#if defined(__i386__)
 #define WINAPI __attribute__((stdcall))
+#else
+#define WINAPI
+#endif
 
 typedef void* HANDLE;
 typedef HANDLE HGLOBAL;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/psarc_test_support.h"
+#include "tools/varel_host/host_fs.h"
 
 namespace {
 
@@ -148,6 +149,52 @@ TEST(HostEdge, ArchiveInfoDoesNotDependOnTheHandlesPosition) {
     }
     CloseHandle(file);
   }
+}
+
+// ---- An archive past 4 GiB ---------------------------------------------------------------
+
+// A PSARC archive of three entries whose manifest's block lies 7 bytes past 4 GiB + 4 KiB,
+// in a sparse file. Its low 32 bits point at a decoy manifest of other names, so a position
+// cut to 32 bits anywhere on the way (the plug-in's block walk, the platform's
+// SetFilePointer, the host's reads) lists the decoy's names instead.
+TEST(HostEdge, ManifestPast4GiBIsReadAtItsFullOffset) {
+  const uint64_t manifestAt = (uint64_t{1} << 32) + 4096 + 7;
+  const std::string manifest = "first.txt\nsecond.bin";
+  PsarcLayout l = LayoutWithManifest(manifest);
+  AppendPsarcEntry(&l, 1, {PlainBlock(BytesOf("a"))});
+  AppendPsarcEntry(&l, 1, {PlainBlock(BytesOf("b"))});
+  l.entries[0].offset = manifestAt;
+  const Bytes head = WritePsarcLayout(l);
+  ASSERT_LT(head.size(), 4096u);
+  const Bytes decoy = BytesOf("decoy.txt\ndecoy2.bin");
+  ASSERT_EQ(decoy.size(), manifest.size());
+
+  COutputFile out;
+  std::string error;
+  ASSERT_TRUE(out.Open(TemporaryFolder(), "varel-past-4gib.psarc", &error)) << error;
+  ASSERT_TRUE(out.WriteAt(0, head.data(), head.size(), &error)) << error;
+  ASSERT_TRUE(out.WriteAt(manifestAt & 0xFFFFFFFFu, decoy.data(), decoy.size(), &error)) << error;
+  ASSERT_TRUE(out.WriteAt(manifestAt, manifest.data(), manifest.size(), &error)) << error;
+  ASSERT_TRUE(out.FinishWriting(&error)) << error;
+
+  HANDLE file = CreateFileA(out.temporaryPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  Bytes header(head.begin(), head.begin() + kHostHeaderBytes);
+  const HostListing listing = ListThrough(file, header.data());
+  ArchiveEntry manifestRecord = listing.count == 3 ? listing.entries[0] : ArchiveEntry();
+  const Bytes stored = HostRead(file, manifestRecord);
+  CloseHandle(file);  // before the file is removed
+
+  ASSERT_EQ(listing.result, 0);
+  ASSERT_EQ(listing.count, 3);
+  EXPECT_EQ(listing.entries[0].offset, manifestAt);
+  EXPECT_STREQ(listing.entries[1].name, "first.txt");
+  EXPECT_STREQ(listing.entries[2].name, "second.bin");
+  // The host's read of the same entry, at the same position.
+  const HostExtraction x = ExtractStored(stored, &manifestRecord);
+  ASSERT_EQ(x.result, 0);
+  EXPECT_EQ(Contents(x, manifest.size()), BytesOf(manifest));
 }
 
 // ---- A file that shrinks -------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // names from the manifest, hostile tables, and heap shortage at every allocation.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/platform_testing.h"
@@ -65,10 +66,18 @@ TEST(PsarcListing, FillsEveryRecordAndLeavesTheRestZero) {
     EXPECT_EQ(std::memcmp(e.tag, "PSARC\0\0\0", 8), 0);
     EXPECT_NE(e.blockTable, nullptr);
     EXPECT_EQ(e.blockTable, listing.entries[0].blockTable);
+    // The bytes no field is written to, by their field (their offsets are pinned where the
+    // record has its 32-bit layout: 280-283, 288-295 and 312-567).
     const auto* raw = reinterpret_cast<const uint8_t*>(&e);
-    for (size_t b = 280; b < 284; ++b) EXPECT_EQ(raw[b], 0) << b;
-    for (size_t b = 288; b < 296; ++b) EXPECT_EQ(raw[b], 0) << b;
-    for (size_t b = 312; b < 568; ++b) ASSERT_EQ(raw[b], 0) << b;
+    for (size_t b = offsetof(ArchiveEntry, unused280); b < offsetof(ArchiveEntry, type); ++b) {
+      EXPECT_EQ(raw[b], 0) << b;
+    }
+    for (size_t b = offsetof(ArchiveEntry, unused288); b < offsetof(ArchiveEntry, tag); ++b) {
+      EXPECT_EQ(raw[b], 0) << b;
+    }
+    for (size_t b = offsetof(ArchiveEntry, unused312); b < sizeof(ArchiveEntry); ++b) {
+      ASSERT_EQ(raw[b], 0) << b;
+    }
   }
   // The entries' stored bytes follow each other, starting right after the tables.
   const ArchiveEntry* e = listing.entries.data();

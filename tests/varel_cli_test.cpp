@@ -128,6 +128,27 @@ TEST_F(VarelRun, HostileNamesStayInsideTheOutputFolder) {
   EXPECT_TRUE(Contains(r.out, "\"name\": \"C:\\\\x\"")) << r.out;
 }
 
+// "#N" is an index up to the largest 32-bit count, on 32-bit and 64-bit builds alike;
+// beyond it the text is a name.
+TEST_F(VarelRun, CatTakesIndicesOfThirtyTwoBits) {
+  WriteFile("i.pkg", HandBuiltPkg({{"a", BytesOf("1")}, {"b", BytesOf("2")}}));
+  struct Case {
+    const char* wanted;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"#2", "i.pkg: no entry #2 (it has 2)"},
+      {"#4294967295", "i.pkg: no entry #4294967295 (it has 2)"},
+      {"#4294967296", "i.pkg: no entry named '#4294967296'"},
+      {"#18446744073", "i.pkg: no entry named '#18446744073'"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = Varel({"cat", "i.pkg", c.wanted});
+    EXPECT_EQ(r.exitCode, 1) << c.wanted << "\n" << Describe(r);
+    EXPECT_TRUE(Contains(r.err, c.message)) << c.message << "\n" << r.err;
+  }
+}
+
 TEST_F(VarelRun, ExistingFilesAndSharedNamesFollowTheChosenRule) {
   WriteFile("d.pkg", HandBuiltPkg({{"dup", BytesOf("first")},
                                    {"dup", BytesOf("second")},

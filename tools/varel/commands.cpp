@@ -172,8 +172,10 @@ bool ParseEntryIndex(const std::string& text, size_t* index) {
       text.find_first_not_of("0123456789", 1) != std::string::npos) {
     return false;
   }
+  // An index is a 32-bit count on every build (no archive holds more entries), so that
+  // "#4294967296" is a name under a 64-bit varel as it is under a 32-bit one.
   const unsigned long long n = std::stoull(text.substr(1));
-  if (n > SIZE_MAX) return false;
+  if (n > UINT32_MAX) return false;
   *index = static_cast<size_t>(n);
   return true;
 }
