@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #if !defined(_WIN32)
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -207,4 +209,35 @@ std::string Hex(const Bytes& bytes, size_t limit) {
   }
   if (bytes.size() > limit) out += " ...";
   return out;
+}
+
+bool RunsUnderAnI386Emulator() {
+#if defined(__i386__) && !defined(_WIN32)
+  // Any enabled binfmt_misc entry whose interpreter is qemu-i386 serves every i386 program.
+  const char* const folder = "/proc/sys/fs/binfmt_misc";
+  DIR* entries = opendir(folder);
+  if (entries == nullptr) return false;
+  bool emulated = false;
+  while (const dirent* e = readdir(entries)) {
+    const std::string path = std::string(folder) + "/" + e->d_name;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) continue;
+    char line[512];
+    bool enabled = false;
+    bool qemu = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      const std::string text(line);
+      if (text == "enabled\n") enabled = true;
+      if (text.rfind("interpreter ", 0) == 0 && text.find("qemu-i386") != std::string::npos) {
+        qemu = true;
+      }
+    }
+    std::fclose(f);
+    emulated = emulated || (enabled && qemu);
+  }
+  closedir(entries);
+  return emulated;
+#else
+  return false;
+#endif
 }

@@ -119,3 +119,8 @@ Bytes Concat(std::initializer_list<Bytes> parts);
 ArchiveEntry MakeRecord(int32_t type, uint32_t param, uint64_t size, uint64_t packedSize,
                         const Bytes& name = BytesOf("entry"), uint64_t offset = 0);
 std::string Hex(const Bytes& bytes, size_t limit = 64);
+
+// True where this program is a 32-bit Linux one that runs under qemu-user (registered
+// for i386 programs because the kernel refuses them, or to try that path): what needs the
+// real kernel (valgrind, tight address-space ceilings) cannot run there.
+bool RunsUnderAnI386Emulator();
