@@ -142,6 +142,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tree-tool", required=True)
     parser.add_argument("--native")
+    parser.add_argument("--native-label", default="linux32",
+                        help="the build --native comes from, as the tables name it")
     parser.add_argument("--windows")
     parser.add_argument("--work", required=True)
     parser.add_argument("--rounds", type=int, default=3)
@@ -154,7 +156,7 @@ def main():
     work = os.path.abspath(args.work)
     programs = []
     if args.native:
-        programs.append(("linux32", [os.path.abspath(args.native)]))
+        programs.append((args.native_label, [os.path.abspath(args.native)]))
     if args.windows:
         programs.append(("win32 (Wine)", ["wine", os.path.abspath(args.windows)]))
     with open("/proc/loadavg") as f:

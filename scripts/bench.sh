@@ -36,25 +36,11 @@ done
 
 bash scripts/setup.sh
 
-# True when this kernel runs i386 programs itself: a gcc -m32 no-op builds and runs, and no
-# binfmt_misc emulator (qemu-user) is registered for i386 programs, which would run it (and
-# every 32-bit benchmark, and Wine) emulated.
+# The 32-bit builds are timed only where the kernel runs i386 programs itself and no
+# emulator (qemu-user) is registered for them, which would run them (and Wine) emulated.
+source scripts/i386.sh
 i386_runs_natively() {
-  local dir status=1
-  dir=$(mktemp -d)
-  printf 'int main(void) { return 0; }\n' >"$dir/noop.c"
-  if gcc -m32 -o "$dir/noop" "$dir/noop.c" >/dev/null 2>&1 && "$dir/noop" >/dev/null 2>&1; then
-    status=0
-    local entry
-    for entry in /proc/sys/fs/binfmt_misc/*; do
-      if [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
-        grep -q '^interpreter .*qemu-i386' "$entry" 2>/dev/null; then
-        status=1
-      fi
-    done
-  fi
-  rm -rf "$dir"
-  return "$status"
+  [ "$(VAREL_I386=auto i386_mode 2>/dev/null)" = native ] && ! i386_emulator_registered
 }
 i386_native=0
 if i386_runs_natively; then i386_native=1; fi

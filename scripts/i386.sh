@@ -58,6 +58,18 @@ i386_mode() {
   esac
 }
 
+# True when some emulator (ours or another) is registered for i386 programs and enabled.
+i386_emulator_registered() {
+  local entry
+  for entry in "$i386_binfmt_dir"/*; do
+    if grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^interpreter .*qemu-i386' "$entry" 2>/dev/null; then
+      return 0
+    fi
+  done
+  return 1
+}
+
 i386_binfmt_registered() {
   [ -e "$i386_binfmt_dir/$i386_binfmt_name" ]
 }
