@@ -21,13 +21,21 @@ constexpr uint32_t kPsarcHeaderTocLengthAt = 12;   // bytes read from kPsarcHead
 constexpr uint32_t kPsarcHeaderTocEntrySizeAt = 16;
 constexpr uint32_t kPsarcHeaderTocEntryCountAt = 20;
 constexpr uint32_t kPsarcHeaderBlockSizeAt = 24;
+constexpr uint32_t kPsarcHeaderFlagsAt = 28;
 constexpr uint32_t kPsarcHeaderSize = 32;  // the table of contents starts here
 // The magic and the one compression recognition admits.
 constexpr uint8_t kPsarcMagic[4] = {'P', 'S', 'A', 'R'};
 constexpr uint8_t kPsarcZlib[4] = {'z', 'l', 'i', 'b'};
 
+// Header flags of the later layout, in which the listing names entries by digest.
+constexpr uint32_t kPsarcFlagUpperCaseDigests = 0x01;  // digests of the upper-cased names
+constexpr uint32_t kPsarcFlagLeadingSlash = 0x02;      // names begin with '/'
+constexpr uint32_t kPsarcFlagTocByDigest = 0x04;       // entries in the order of their digests
+constexpr uint32_t kPsarcFlagZeroSeparated = 0x08;     // names sorted, separated by zero bytes
+
 // Table-of-contents entry fields.
 constexpr uint32_t kPsarcTocEntrySize = 30;
+constexpr uint32_t kPsarcTocDigestAt = 0;       // 16 bytes: MD5 of the entry's name
 constexpr uint32_t kPsarcTocFirstBlockAt = 16;  // u32: index into the block-size table
 constexpr uint32_t kPsarcTocPlainSizeAt = 20;   // 40-bit plain size
 constexpr uint32_t kPsarcTocOffsetAt = 25;      // 40-bit file position of the first block
