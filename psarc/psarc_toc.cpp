@@ -226,9 +226,12 @@ class CManifestSplit {
   bool done_;
 };
 
-// One record's digest, and the manifest name found for it.
+// One record's digest, and the manifest name found for it. The digest is held as two
+// numbers, read big-endian, so that slots compare as their digests' bytes do, in a few
+// instructions rather than a call.
 struct DigestSlot {
-  uint8_t digest[16];
+  uint64_t high;  // digest bytes 0 to 7
+  uint64_t low;   // digest bytes 8 to 15
   uint32_t record;
   uint32_t form;  // how the name matched (kFormAsStands first), or kNoName
   uint32_t nameAt;
@@ -242,8 +245,17 @@ constexpr uint32_t kFormUpperCased = 2;
 constexpr uint32_t kFormUpperCasedWithoutSlash = 3;
 constexpr uint32_t kNoName = 4;
 
+void SetDigest(DigestSlot* slot, const uint8_t* digest) {
+  slot->high = (uint64_t{be32(digest)} << 32) | be32(digest + 4);
+  slot->low = (uint64_t{be32(digest + 8)} << 32) | be32(digest + 12);
+}
+
+bool SameDigest(const DigestSlot& a, const DigestSlot& b) {
+  return a.high == b.high && a.low == b.low;
+}
+
 bool DigestBefore(const DigestSlot& a, const DigestSlot& b) {
-  return std::memcmp(a.digest, b.digest, sizeof(a.digest)) < 0;
+  return a.high < b.high || (a.high == b.high && a.low < b.low);
 }
 
 bool RecordBefore(const DigestSlot& a, const DigestSlot& b) { return a.record < b.record; }
@@ -303,7 +315,7 @@ class CDigestIndex {
   // Gives every slot of a run the name its first slot found.
   void SpreadOverRuns() {
     for (uint32_t k = 1; k < count_; ++k) {
-      if (std::memcmp(slots_[k].digest, slots_[k - 1].digest, 16) != 0) continue;
+      if (!SameDigest(slots_[k], slots_[k - 1])) continue;
       slots_[k].form = slots_[k - 1].form;
       slots_[k].nameAt = slots_[k - 1].nameAt;
       slots_[k].nameLength = slots_[k - 1].nameLength;
@@ -313,10 +325,10 @@ class CDigestIndex {
  private:
   void Mark(const uint8_t digest[16], uint32_t form, const char* name, size_t length) {
     DigestSlot key = {};
-    std::memcpy(key.digest, digest, sizeof(key.digest));
+    SetDigest(&key, digest);
     DigestSlot* const end = slots_ + count_;
     DigestSlot* first = std::lower_bound(slots_, end, key, DigestBefore);
-    if (first == end || std::memcmp(first->digest, digest, 16) != 0) return;
+    if (first == end || !SameDigest(*first, key)) return;
     if (first->form <= form) return;  // an earlier name, or a preferred form, came first
     first->form = form;
     // Within the text, whose length fits in 32 bits.
@@ -340,7 +352,7 @@ int32_t NameByDigest(const ListingContext& context, const Cbuffer& text, uint32_
   for (uint32_t k = 0; k < records; ++k) {
     uint8_t copy[kPsarcTocEntrySize];
     const uint8_t* e = TocEntryBytes(context, k + 1, copy);
-    std::memcpy(slots[k].digest, e + kPsarcTocDigestAt, sizeof(slots[k].digest));
+    SetDigest(&slots[k], e + kPsarcTocDigestAt);
     slots[k].record = k + 1;
     slots[k].form = kNoName;
   }
