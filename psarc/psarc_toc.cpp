@@ -226,6 +226,26 @@ class CManifestSplit {
   bool done_;
 };
 
+// Fills record i from its table entry, with its packed size and the archive's table.
+void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, BlockTable* table) {
+  uint8_t copy[kPsarcTocEntrySize];
+  const uint8_t* e = TocEntryBytes(context, i, copy);
+  ArchiveEntry* record = &context.records[i];
+  // The record block is zero-filled, so the name field is clear already.
+  if (i == 0) {
+    lstrcpyA(record->name, kManifestName);
+  } else {
+    WriteIndexName(record->name, i);
+  }
+  record->size = be40(e + kPsarcTocPlainSizeAt);
+  record->offset = be40(e + kPsarcTocOffsetAt);
+  record->type = kTypePsarc;
+  std::memcpy(record->tag, kPsarcTag, sizeof(kPsarcTag));
+  record->param = be32(e + kPsarcTocFirstBlockAt);
+  record->packedSize = PsarcPackedSize(*record, blockSize, table->storedSizes);
+  record->blockTable = table;
+}
+
 // One record's digest, and the manifest name found for it. The digest is held as two
 // numbers, read big-endian, so that slots compare as their digests' bytes do, in a few
 // instructions rather than a call.
@@ -257,8 +277,6 @@ bool SameDigest(const DigestSlot& a, const DigestSlot& b) {
 bool DigestBefore(const DigestSlot& a, const DigestSlot& b) {
   return a.high < b.high || (a.high == b.high && a.low < b.low);
 }
-
-bool RecordBefore(const DigestSlot& a, const DigestSlot& b) { return a.record < b.record; }
 
 bool HasLowerCase(const char* name, size_t length) {
   for (size_t k = 0; k < length; ++k) {
@@ -341,22 +359,27 @@ class CDigestIndex {
   const char* text_;
 };
 
-// Names records 1 on in the later layout: each record takes the manifest name whose
-// digest is its own, and a record whose digest is no name's the name at its position.
-// Record 0 and the fields are filled already. 1 when the slots cannot be had.
-int32_t NameByDigest(const ListingContext& context, const Cbuffer& text, uint32_t flags) {
+bool RecordBefore(const DigestSlot& a, const DigestSlot& b) { return a.record < b.record; }
+
+// Fills records 1 on and names them in the later layout: each record whose digest is a
+// manifest name's by that name, every other one by position. Record 0 is filled already.
+// 1 when the block of digests cannot be had.
+int32_t FillAndNameByDigest(const ListingContext& context, uint32_t blockSize, BlockTable* table,
+                            const Cbuffer& text, uint32_t flags) {
   const uint32_t records = context.count - 1;
   Cbuffer held;
   if (held.Alloc64(uint64_t{records} * sizeof(DigestSlot)) == nullptr) return kResultNoMemory;
   auto* slots = reinterpret_cast<DigestSlot*>(held.data);
   for (uint32_t k = 0; k < records; ++k) {
     uint8_t copy[kPsarcTocEntrySize];
-    const uint8_t* e = TocEntryBytes(context, k + 1, copy);
-    SetDigest(&slots[k], e + kPsarcTocDigestAt);
+    SetDigest(&slots[k], TocEntryBytes(context, k + 1, copy) + kPsarcTocDigestAt);
     slots[k].record = k + 1;
     slots[k].form = kNoName;
   }
-  std::sort(slots, slots + records, DigestBefore);
+  // A table in the order of its digests (flag 0x04) is searched as it stands.
+  bool moved = false;
+  for (uint32_t k = 1; k < records && !moved; ++k) moved = DigestBefore(slots[k], slots[k - 1]);
+  if (moved) std::sort(slots, slots + records, DigestBefore);
 
   const char* base = reinterpret_cast<const char*>(text.data);
   CDigestIndex index(slots, records, base);
@@ -371,12 +394,13 @@ int32_t NameByDigest(const ListingContext& context, const Cbuffer& text, uint32_
     index.Offer(name, length, flags);
   }
   index.SpreadOverRuns();
-  std::sort(slots, slots + records, RecordBefore);
+  if (moved) std::sort(slots, slots + records, RecordBefore);
 
-  // slots[k] is record k + 1 again.
+  // slots[k] is record k + 1's: one pass fills and names each record.
   CManifestSplit byPosition(text, flags);
   const CNameWriter writer;
   for (uint32_t k = 0; k < records; ++k) {
+    FillRecord(context, k + 1, blockSize, table);
     const char* name;
     size_t length;
     byPosition.Next(&name, &length);
@@ -387,26 +411,6 @@ int32_t NameByDigest(const ListingContext& context, const Cbuffer& text, uint32_
     writer.Write(context.records[k + 1].name, name, length);
   }
   return kResultOk;
-}
-
-// Fills record i from its table entry, with its packed size and the archive's table.
-void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, BlockTable* table) {
-  uint8_t copy[kPsarcTocEntrySize];
-  const uint8_t* e = TocEntryBytes(context, i, copy);
-  ArchiveEntry* record = &context.records[i];
-  // The record block is zero-filled, so the name field is clear already.
-  if (i == 0) {
-    lstrcpyA(record->name, kManifestName);
-  } else {
-    WriteIndexName(record->name, i);
-  }
-  record->size = be40(e + kPsarcTocPlainSizeAt);
-  record->offset = be40(e + kPsarcTocOffsetAt);
-  record->type = kTypePsarc;
-  std::memcpy(record->tag, kPsarcTag, sizeof(kPsarcTag));
-  record->param = be32(e + kPsarcTocFirstBlockAt);
-  record->packedSize = PsarcPackedSize(*record, blockSize, table->storedSizes);
-  record->blockTable = table;
 }
 
 }  // namespace
@@ -440,9 +444,8 @@ int32_t PsarcFill(const ListingContext& context) {
   }
 
   // Record 0 first, for the manifest; then every other record in one pass, each filled
-  // and named while it is in the cache (names found by digest need every record's digest
-  // first: a pass that fills, then one that names). On a failure the frame releases the
-  // whole record block, so records that already point to the table are never seen.
+  // and named while it is in the cache. On a failure the frame releases the whole record
+  // block, so records that already point to the table are never seen.
   FillRecord(context, 0, blockSize, table);
   if (context.count > 1) {
     Cbuffer text;
@@ -459,8 +462,7 @@ int32_t PsarcFill(const ListingContext& context) {
         names.NameNext(context.records[i].name);
       }
     } else {
-      for (uint32_t i = 1; i < context.count; ++i) FillRecord(context, i, blockSize, table);
-      if (NameByDigest(context, text, flags) != kResultOk) {
+      if (FillAndNameByDigest(context, blockSize, table, text, flags) != kResultOk) {
         DeleteBlockTable(built);
         return kResultNoMemory;
       }
