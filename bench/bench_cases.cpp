@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +12,20 @@
 
 #include "bench/bench_data.h"
 #include "bench/bench_fixtures.h"
+#include "bench/md5_previous.h"
+#include "digest/md5.h"
 #include "pkg/pkg.h"
 #include "platform/win32_api.h"
 #include "psarc/psarc.h"
 #include "reference/reference.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
+
+#if defined(_WIN32)
+// After windows.h (through win32_api.h): the system's hash calls, for the digest baselines.
+#include <bcrypt.h>
+#include <wincrypt.h>
+#endif
 
 namespace {
 
@@ -337,6 +346,172 @@ void AddListingCases(const BenchOptions& options, std::vector<BenchCase>* cases)
   }
 }
 
+// ---- Name digests ------------------------------------------------------------------------
+
+// The names of a listing archive, and the digests every variant must give.
+struct DigestFixture {
+  std::vector<std::string> names;
+  std::vector<std::array<uint8_t, 16>> digests;
+};
+
+#if defined(_WIN32)
+// The system's MD5 behind the Win32 calls a plug-in would import: CryptoAPI (advapi32) and
+// CNG (bcrypt), a hash object per name as the listing needs one digest per name.
+struct SystemMd5 {
+  HCRYPTPROV provider = 0;
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  SystemMd5() {
+    if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+      BenchFail("no CryptoAPI provider");
+    }
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0) != 0) {
+      BenchFail("no CNG MD5");
+    }
+  }
+  ~SystemMd5() {
+    (void)BCryptCloseAlgorithmProvider(algorithm, 0);
+    (void)CryptReleaseContext(provider, 0);
+  }
+  void CryptoApi(const std::string& name, uint8_t digest[16]) const {
+    HCRYPTHASH hash = 0;
+    DWORD n = 16;
+    if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) ||
+        !CryptHashData(hash, reinterpret_cast<const BYTE*>(name.data()),
+                       static_cast<DWORD>(name.size()), 0) ||
+        !CryptGetHashParam(hash, HP_HASHVAL, digest, &n, 0)) {
+      BenchFail("CryptoAPI MD5 failed");
+    }
+    (void)CryptDestroyHash(hash);
+  }
+  void Cng(const std::string& name, uint8_t digest[16]) const {
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0 ||
+        BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(name.data())),
+                       static_cast<ULONG>(name.size()), 0) != 0 ||
+        BCryptFinishHash(hash, digest, 16, 0) != 0) {
+      BenchFail("CNG MD5 failed");
+    }
+    (void)BCryptDestroyHash(hash);
+  }
+};
+#endif
+
+// A variant that digests every name with `digest`, checked once against the expected
+// digests before it is timed.
+template <typename Digest>
+BenchVariant DigestVariant(const char* name, const DigestFixture* f, Digest digest) {
+  uint8_t d[16];
+  for (size_t i = 0; i < f->names.size(); ++i) {
+    digest(f->names[i], d);
+    if (!std::equal(d, d + 16, f->digests[i].begin())) {
+      BenchFail(std::string(name) + ": a wrong digest of " + f->names[i]);
+    }
+  }
+  return {name, [f, digest] {
+            uint8_t out[16];
+            uint8_t sum = 0;
+            for (const std::string& n : f->names) {
+              digest(n, out);
+              sum = static_cast<uint8_t>(sum + out[0]);
+            }
+            volatile uint8_t sink = sum;  // the digests are used
+            (void)sink;
+          }};
+}
+
+// The digests of a listing archive's names, as the listing of the later layout computes
+// one per name: the plug-in's MD5 against the writers' earlier one and, on Windows, the
+// system's two.
+void AddDigestCases(const BenchOptions& options, std::vector<BenchCase>* cases) {
+  const uint32_t n = options.listingEntries;
+  if (!Selected(options, Name("digest", "names", n))) return;
+  auto f = std::make_shared<DigestFixture>();
+  BenchCase c;
+  c.group = "digest";
+  c.data = "names";
+  c.size = n;
+  c.bytes = 0;
+  for (uint32_t i = 1; i <= n; ++i) {
+    f->names.push_back(ListingPsarcName(i));
+    c.bytes += f->names.back().size();
+    std::array<uint8_t, 16> d;
+    PreviousMd5(f->names.back(), d.data());
+    f->digests.push_back(d);
+  }
+  const DigestFixture* p = f.get();
+  c.variants.push_back(DigestVariant(
+      "md5", p, [](const std::string& s, uint8_t* d) { Md5Digest(s.data(), s.size(), d); }));
+  c.variants.push_back(DigestVariant("previous", p, PreviousMd5));
+#if defined(_WIN32)
+  auto system = std::make_shared<SystemMd5>();
+  const SystemMd5* sys = system.get();
+  c.variants.push_back(DigestVariant(
+      "cryptoapi", p, [sys](const std::string& s, uint8_t* d) { sys->CryptoApi(s, d); }));
+  c.variants.push_back(
+      DigestVariant("cng", p, [sys](const std::string& s, uint8_t* d) { sys->Cng(s, d); }));
+  c.keep = {f, system};
+#else
+  c.keep = {f};
+#endif
+  cases->push_back(std::move(c));
+}
+
+// A listing that names its entries by digest against the same archive listed by position
+// (the header flag cleared, the names then wrong): what finding the names costs.
+void AddNameListingCases(const BenchOptions& options, std::vector<BenchCase>* cases) {
+  std::vector<uint32_t> counts = {options.listingEntries};
+  if (options.listingEntries > 2000) counts.insert(counts.begin(), 2000);
+  for (uint32_t n : counts) {
+    if (!Selected(options, Name("names", "psarc", n))) continue;
+    const std::vector<uint8_t> flagged = BuildDigestListingPsarc(n);
+    std::vector<uint8_t> plain = flagged;
+    plain[kPsarcHeaderFlagsAt + 3] = 0;
+    auto byDigest = std::make_shared<CBenchTempFile>(flagged);
+    auto byPosition = std::make_shared<CBenchTempFile>(plain);
+    // The listing must name every entry right before it is timed.
+    HGLOBAL block = nullptr;
+    int32_t count = 0;
+    if (BenchPlugin().GetArchiveInfo(byDigest->source(), &block, &count) != kResultOk ||
+        static_cast<uint32_t>(count) != n) {
+      BenchFail("the plug-in did not list the digest-ordered archive");
+    }
+    const auto* records = static_cast<const ArchiveEntry*>(GlobalLock(block));
+    for (uint32_t i = 1; i < n; ++i) {
+      ArchiveEntry probe = PsarcTocRecord(flagged, i);
+      if (records[i].offset != probe.offset) BenchFail("a record out of its row");
+    }
+    std::map<uint64_t, uint32_t> entryAt;  // offset -> entry, in the first order
+    const std::vector<uint8_t> first = BuildListingPsarc(n);
+    for (uint32_t i = 1; i < n; ++i) entryAt[PsarcTocRecord(first, i).offset] = i;
+    for (uint32_t i = 1; i < n; ++i) {
+      const auto at = entryAt.find(records[i].offset);
+      if (at == entryAt.end() || ListingPsarcName(at->second) != records[i].name) {
+        BenchFail(std::string("a wrong name found by digest: ") + records[i].name);
+      }
+    }
+    (void)GlobalUnlock(block);
+    (void)GlobalFree(block);
+
+    BenchCase c;
+    c.group = "names";
+    c.data = "psarc";
+    c.size = n;
+    c.bytes = uint64_t{n} * sizeof(ArchiveEntry);
+    for (const auto& v :
+         {std::make_pair("digest", byDigest), std::make_pair("position", byPosition)}) {
+      const CBenchTempFile* file = v.second.get();
+      c.variants.push_back({v.first, [file] {
+                              HGLOBAL b = nullptr;
+                              int32_t listed = 0;
+                              (void)BenchPlugin().GetArchiveInfo(file->source(), &b, &listed);
+                              (void)GlobalFree(b);
+                            }});
+    }
+    c.keep = {byDigest, byPosition};
+    cases->push_back(std::move(c));
+  }
+}
+
 }  // namespace
 
 std::string CaseName(const BenchCase& c) { return Name(c.group, c.data, c.size); }
@@ -356,6 +531,8 @@ std::vector<BenchCase> BuildBenchCases(const BenchOptions& options) {
     for (DataKind kind : kAllDataKinds) AddWriterCases(options, writer, kind, &cases);
   }
   AddListingCases(options, &cases);
+  AddDigestCases(options, &cases);
+  AddNameListingCases(options, &cases);
   return cases;
 }
 

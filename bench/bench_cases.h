@@ -25,9 +25,11 @@ struct BenchEntry {
 };
 
 struct BenchCase {
-  std::string group;    // psarc_extract, psarc_stored, pkg_extract, pkg_decoder, listing
+  // psarc_extract, psarc_stored, pkg_extract, pkg_decoder, listing; digest (MD5 of the
+  // names of a listing), names (a listing that finds names by digest)
+  std::string group;
   std::string data;     // data kind, or the format for listings
-  uint64_t size;        // entry size in bytes; for listings the number of entries
+  uint64_t size;        // entry size in bytes; for listings (and digests) the number of entries
   uint64_t bytes;       // bytes produced by one operation, for MB/s
   uint64_t stored = 0;  // the entry's stored bytes (extractions), for the packing ratio
   std::vector<BenchVariant> variants;

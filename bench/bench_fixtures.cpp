@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -164,8 +165,7 @@ std::vector<uint8_t> BuildListingPsarc(uint32_t entries) {
   for (uint32_t i = 1; i < entries; ++i) {
     const uint32_t bits = random.Below(23);
     sizes[i] = (1ull << bits) + random.Below(1u << bits);
-    manifest += "assets/set" + std::to_string(i % 97) + "/part" + std::to_string(i / 97) +
-                "/item_" + std::to_string(i) + ".dat";
+    manifest += ListingPsarcName(i);
     if (i + 1 < entries) manifest += "\n";
   }
   sizes[0] = manifest.size();
@@ -202,6 +202,29 @@ std::vector<uint8_t> BuildListingPsarc(uint32_t entries) {
   if (tocLength > 0x7FFFFFFFu) BenchFail("listing table too large");
   layout.tocLength = static_cast<uint32_t>(tocLength);
   return WritePsarcLayout(layout);
+}
+
+std::string ListingPsarcName(uint32_t i) {
+  return "assets/set" + std::to_string(i % 97) + "/part" + std::to_string(i / 97) + "/item_" +
+         std::to_string(i) + ".dat";
+}
+
+std::vector<uint8_t> BuildDigestListingPsarc(uint32_t entries) {
+  std::vector<uint8_t> archive = BuildListingPsarc(entries);
+  typedef std::array<uint8_t, kPsarcTocEntrySize> Row;
+  std::vector<Row> rows(entries > 0 ? entries - 1 : 0);
+  for (uint32_t i = 1; i < entries; ++i) {
+    uint8_t* row = &archive[kPsarcHeaderSize + size_t{kPsarcTocEntrySize} * i];
+    PsarcNameDigest(ListingPsarcName(i), row + kPsarcTocDigestAt);
+    std::copy(row, row + kPsarcTocEntrySize, rows[i - 1].begin());
+  }
+  std::sort(rows.begin(), rows.end());  // the digest leads each row
+  for (uint32_t i = 1; i < entries; ++i) {
+    std::copy(rows[i - 1].begin(), rows[i - 1].end(),
+              &archive[kPsarcHeaderSize + size_t{kPsarcTocEntrySize} * i]);
+  }
+  archive[kPsarcHeaderFlagsAt + 3] = kPsarcFlagTocByDigest;
+  return archive;
 }
 
 void ListingFloor(HANDLE file, const ListingRegion& region) {

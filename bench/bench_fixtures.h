@@ -66,6 +66,12 @@ void InflateBlocksLibdeflate(libdeflate_decompressor* decompressor, const uint8_
 // bytes of entries 1 onward are not written, since a listing never reads them (their
 // offsets point where the writer would put them).
 std::vector<uint8_t> BuildListingPsarc(uint32_t entries);
+// The name BuildListingPsarc gives entry i (1 or more), like a game's asset tree.
+std::string ListingPsarcName(uint32_t i);
+// The same archive in the later layout: each row's digest the MD5 of its entry's name, the
+// rows from entry 1 on in the order of their digests, header flag 0x04; the manifest still
+// lists the names in the entries' first order, so that only names found by digest are right.
+std::vector<uint8_t> BuildDigestListingPsarc(uint32_t entries);
 
 // The floor of a listing: the table region read with one positioning and one read into a
 // fresh heap buffer, and a zero-filled record block of region.count records locked, touched

@@ -33,6 +33,23 @@ inline size_t BytesBeforeFlag(ScanWord flags) {
   return static_cast<size_t>(__builtin_ctz(flags)) >> 3;
 }
 
+// The index of the first byte equal to b among the n bytes at p, or n when there is none.
+// Reads only those n bytes.
+inline size_t FindByte(const char* p, size_t n, uint8_t b) {
+  const ScanWord pattern = kScanOnes * b;
+  size_t i = 0;
+  while (n - i >= kScanWordBytes) {
+    // A byte equal to b is a zero byte of the word xor the pattern.
+    const ScanWord flags = ZeroByteFlags(LoadScanWord(p + i) ^ pattern);
+    if (flags != 0) return i + BytesBeforeFlag(flags);
+    i += kScanWordBytes;
+  }
+  for (; i < n; ++i) {
+    if (static_cast<uint8_t>(p[i]) == b) return i;
+  }
+  return n;
+}
+
 // The index of the first line break or zero byte among the n bytes at p, or n when there
 // is none. Reads only those n bytes. A word passes with one test when none of its bytes is
 // a control character up to the line feed, as in nearly every line of text.

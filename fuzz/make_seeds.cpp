@@ -87,6 +87,26 @@ bool Archives() {
     ok = WritePsarc(s.inputs, PsarcWriterOptions(), &out, &error) && Save("archive", s.name, out) &&
          ok;
   }
+  // The later layout: names found by digest, zero-separated, shared contents.
+  {
+    const std::vector<ArchiveInput> inputs = {{"b/Two.txt", Text("two")},
+                                              {"a/one.txt", Text("one")},
+                                              {"c/same", Text("same")},
+                                              {"d/same-again", Text("same")}};
+    PsarcWriterOptions digestOrder;
+    digestOrder.tocByDigest = true;
+    PsarcWriterOptions everything = digestOrder;
+    everything.zeroSeparated = true;
+    everything.zeroAfterLastName = true;
+    everything.upperCaseDigests = true;
+    everything.leadingSlash = true;
+    everything.shareIdentical = true;
+    Bytes out;
+    ok = WritePsarc(inputs, digestOrder, &out, &error) &&
+         Save("archive", "psarc-digest-order", out) && ok;
+    ok = WritePsarc(inputs, everything, &out, &error) &&
+         Save("archive", "psarc-later-layout", out) && ok;
+  }
   struct PkgSeed {
     const char* name;
     std::vector<ArchiveInput> inputs;
@@ -314,6 +334,19 @@ bool NameSeeds() {
             seed(6, std::string("one\ntwo", 7) + '\0' + "three")) &&
        ok;
   ok = Save("psarc_names", "crlf", seed(2, "dos\r\nname\r\n")) && ok;
+  // The later layout's manifests: sorted names between zero bytes, with and without a
+  // final zero; names with '/' and of either case; a text with zeros and line breaks; a
+  // name twice; empty names; Shift-JIS names cut at 255 between zeros.
+  ok = Save("psarc_names", "zero-separated-final-zero",
+            seed(5, std::string("/Data/a.txt\0/Data/b.TXT\0/data/c.txt\0/x\0", 40))) &&
+       ok;
+  ok = Save("psarc_names", "zero-separated", seed(3, std::string("A\0b\0C", 5))) && ok;
+  ok = Save("psarc_names", "zeros-and-lines", seed(4, std::string("x\ny\0z\0x\ny", 9))) && ok;
+  ok = Save("psarc_names", "empty-names", seed(8, std::string("\0\0\0a\0\0", 6))) && ok;
+  ok = Save("psarc_names", "cp932-zero-separated",
+            seed(3, std::string(254, 'x') + kana + '\0' + std::string(253, 'y') + kana + '\0' +
+                        "/" + kana)) &&
+       ok;
   return ok;
 }
 

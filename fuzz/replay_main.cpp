@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -26,29 +27,41 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* out) {
   return true;
 }
 
-void Collect(const std::string& path, std::vector<std::string>* files) {
+// False when a folder cannot be read to its end.
+bool Collect(const std::string& path, std::vector<std::string>* files) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return;  // a missing folder holds no inputs
+  if (stat(path.c_str(), &st) != 0) return true;  // a missing folder holds no inputs
   if (!S_ISDIR(st.st_mode)) {
     files->push_back(path);
-    return;
+    return true;
   }
   DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return;
+  if (dir == nullptr) return false;
   std::vector<std::string> names;
+  errno = 0;
   while (dirent* e = readdir(dir)) {
     if (e->d_name[0] != '.') names.push_back(e->d_name);
   }
+  const bool whole = errno == 0;
   closedir(dir);
+  if (!whole) {
+    std::fprintf(stderr, "cannot read the folder %s\n", path.c_str());
+    return false;
+  }
   std::sort(names.begin(), names.end());
-  for (const std::string& n : names) Collect(path + "/" + n, files);
+  for (const std::string& n : names) {
+    if (!Collect(path + "/" + n, files)) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) Collect(argv[i], &files);
+  for (int i = 1; i < argc; ++i) {
+    if (!Collect(argv[i], &files)) return 1;
+  }
   std::vector<uint8_t> input;
   for (const std::string& f : files) {
     if (!ReadWhole(f, &input)) {

@@ -4,7 +4,9 @@
 // a table of stored block sizes, then the entries' blocks. Every block but an entry's
 // last stands for blockSize plain bytes; a table value of 0 marks a block stored whole,
 // any other value is the number of bytes the block occupies in the archive. Entry 0, the
-// manifest, holds the names of the other entries, one per line.
+// manifest, holds the names of the other entries, one per line. In the later layout (header
+// flags 0x04 or 0x08) the names may be sorted and separated by zero bytes, and each entry
+// is named by the name whose MD5 is the digest at the head of its table row.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +23,27 @@ constexpr uint32_t kPsarcHeaderTocLengthAt = 12;   // bytes read from kPsarcHead
 constexpr uint32_t kPsarcHeaderTocEntrySizeAt = 16;
 constexpr uint32_t kPsarcHeaderTocEntryCountAt = 20;
 constexpr uint32_t kPsarcHeaderBlockSizeAt = 24;
+constexpr uint32_t kPsarcHeaderFlagsAt = 28;
 constexpr uint32_t kPsarcHeaderSize = 32;  // the table of contents starts here
 // The magic and the one compression recognition admits.
 constexpr uint8_t kPsarcMagic[4] = {'P', 'S', 'A', 'R'};
 constexpr uint8_t kPsarcZlib[4] = {'z', 'l', 'i', 'b'};
 
+// Header flags of the later layout, in which the listing names entries by digest.
+constexpr uint32_t kPsarcFlagUpperCaseDigests = 0x01;  // digests of the upper-cased names
+constexpr uint32_t kPsarcFlagLeadingSlash = 0x02;      // names begin with '/'
+constexpr uint32_t kPsarcFlagTocByDigest = 0x04;       // entries in the order of their digests
+constexpr uint32_t kPsarcFlagZeroSeparated = 0x08;     // names sorted, separated by zero bytes
+
 // Table-of-contents entry fields.
 constexpr uint32_t kPsarcTocEntrySize = 30;
+constexpr uint32_t kPsarcTocDigestAt = 0;  // 16 bytes: MD5 of the entry's name
+
+// The manifest names a listing compares with the entries' digests: the first of them, at
+// least this many, or twice as many as named entries when that is more. A manifest of more
+// names is hostile (or padded with zeros up to a size it declares); the bound keeps the
+// work in proportion to the entries.
+constexpr uint64_t kPsarcDigestNamesAtLeast = 65536;
 constexpr uint32_t kPsarcTocFirstBlockAt = 16;  // u32: index into the block-size table
 constexpr uint32_t kPsarcTocPlainSizeAt = 20;   // 40-bit plain size
 constexpr uint32_t kPsarcTocOffsetAt = 25;      // 40-bit file position of the first block
@@ -43,8 +59,9 @@ bool PsarcTest(const uint8_t* header);
 // Table region: tocLength bytes from file offset 32; tocEntryCount records.
 ListingRegion PsarcRegion(const uint8_t* header);
 // Fills the records, creates and registers the archive's BlockTable (or shares an identical
-// one registered before), names the entries from the manifest. 0, or 1 when heap memory
-// runs short (nothing is then registered).
+// one registered before), names the entries from the manifest: by position, or, when the
+// header has flag 0x04 or 0x08, each by the name whose digest is its own (by position where
+// none is). 0, or 1 when heap memory runs short (nothing is then registered).
 int32_t PsarcFill(const ListingContext& context);
 // The type-1 extraction, for the frame: a block of exactly the entry's size L (low 32 bits
 // of `size`). Sizes whose work buffer (L + kPsarcWorkMargin) would not fit in 32 bits are

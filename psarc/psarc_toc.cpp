@@ -5,10 +5,12 @@
 // offset 32, zero where the read delivered nothing). Bytes a table needs beyond them read
 // as zero: an entry past the region lists as empty, and a block-size table that would
 // start past the region has no values (not an unsigned wrap-around).
+#include <algorithm>
 #include <cstring>
 
 #include "bytes/byte_order.h"
 #include "bytes/byte_scan.h"
+#include "digest/md5.h"
 #include "psarc/psarc.h"
 #include "text/ansi_text.h"
 
@@ -121,21 +123,40 @@ BlockTable* NewFilledBlockTable(const ListingContext& context, uint32_t blockSiz
   return table;
 }
 
+// Writes a name into a record's 256-byte field: at most 255 bytes, never half a
+// double-byte character, then its terminator. Bytes of the field after the terminator are
+// left as they are. A name never holds a zero byte: every split below ends names at one.
+class CNameWriter {
+ public:
+  CNameWriter() : codePage_(CAnsiCodePage::System()), singleByte_(!codePage_.HasLeadBytes()) {}
+
+  void Write(char* field, const char* name, size_t length) const {
+    if (singleByte_) {
+      // No zero byte in the name, so a single-byte name is its first 255 bytes.
+      const size_t n = length < kNameBytes ? length : kNameBytes;
+      std::memcpy(field, name, n);
+      field[n] = 0;
+      return;
+    }
+    const size_t written = CopyAnsiPrefix(field, kNameBytes, name, length, codePage_);
+    if (written == 0 || field[written - 1] != 0) field[written] = 0;
+  }
+
+ private:
+  const CAnsiCodePage& codePage_;
+  const bool singleByte_;
+};
+
 // Hands out the manifest's lines as names, in order: line j names record j + 1. Once no
 // line break is left, every later record gets the rest of the text.
 class CManifestNames {
  public:
   explicit CManifestNames(const Cbuffer& text)
-      : begin_(reinterpret_cast<const char*>(text.data)),
-        end_(text.length),
-        cursor_(0),
-        codePage_(CAnsiCodePage::System()),
-        singleByte_(!codePage_.HasLeadBytes()) {}
+      : begin_(reinterpret_cast<const char*>(text.data)), end_(text.length), cursor_(0) {}
 
-  // Writes the next name: at most 255 bytes, never half a double-byte character, then its
-  // terminator. Bytes of the field after the terminator are left. The text ends at its
-  // first zero byte, or at the end of the buffer when a hostile block filled the whole of
-  // it: the line scan stops at either, and moves the end to a zero it meets.
+  // Writes the next name. The text ends at its first zero byte, or at the end of the
+  // buffer when a hostile block filled the whole of it: the line scan stops at either, and
+  // moves the end to a zero it meets.
   void NameNext(char* name) {
     const char* line = begin_ + cursor_;
     const size_t rest = end_ - cursor_;
@@ -147,23 +168,62 @@ class CManifestNames {
       // records all take this text.
       end_ = cursor_ + length;
     }
-    if (singleByte_) {
-      // The line holds no zero byte, so a single-byte name is its first 255 bytes.
-      const size_t n = length < kNameBytes ? length : kNameBytes;
-      std::memcpy(name, line, n);
-      name[n] = 0;
-      return;
-    }
-    const size_t written = CopyAnsiPrefix(name, kNameBytes, line, length, codePage_);
-    if (written == 0 || name[written - 1] != 0) name[written] = 0;
+    writer_.Write(name, line, length);
   }
 
  private:
   const char* begin_;
   size_t end_;
   size_t cursor_;
-  const CAnsiCodePage& codePage_;
-  const bool singleByte_;
+  CNameWriter writer_;
+};
+
+// The manifest's names, in order, between separator bytes in [0, end); none holds a zero
+// byte. Once no separator is left, the rest of the text is handed out again and again.
+class CManifestSplit {
+ public:
+  // The split of the later layout. A manifest that holds a zero byte within its size, and
+  // either has the zero-separated flag or holds no line break, is split at zero bytes: a
+  // zero that ends the text ends the last name and begins none. Any other manifest is split
+  // at line breaks, as CManifestNames splits it (the text ends at its first zero byte).
+  CManifestSplit(const Cbuffer& text, uint32_t flags) : cursor_(0), done_(false) {
+    begin_ = reinterpret_cast<const char*>(text.data);
+    // The manifest's plain bytes: the walk gave its buffer kPsarcWorkMargin more.
+    const size_t size = text.length - kPsarcWorkMargin;
+    const bool zeroSeparated =
+        FindByte(begin_, size, 0) != size &&
+        ((flags & kPsarcFlagZeroSeparated) != 0 || FindByte(begin_, size, '\n') == size);
+    if (zeroSeparated) {
+      separator_ = 0;
+      end_ = size != 0 && begin_[size - 1] == 0 ? size - 1 : size;
+    } else {
+      separator_ = '\n';
+      end_ = FindByte(begin_, text.length, 0);
+    }
+  }
+
+  // The next name, in [*name, *name + *length).
+  void Next(const char** name, size_t* length) {
+    const char* piece = begin_ + cursor_;
+    const size_t rest = end_ - cursor_;
+    const size_t n = FindByte(piece, rest, separator_);
+    if (n != rest) {
+      cursor_ += n + 1;
+    } else {
+      done_ = true;  // the last name; the cursor stays on it
+    }
+    *name = piece;
+    *length = n;
+  }
+  // True once the last name has been handed out.
+  bool done() const { return done_; }
+
+ private:
+  const char* begin_;
+  size_t end_;
+  size_t cursor_;
+  uint8_t separator_;
+  bool done_;
 };
 
 // Fills record i from its table entry, with its packed size and the archive's table.
@@ -184,6 +244,173 @@ void FillRecord(const ListingContext& context, uint32_t i, uint32_t blockSize, B
   record->param = be32(e + kPsarcTocFirstBlockAt);
   record->packedSize = PsarcPackedSize(*record, blockSize, table->storedSizes);
   record->blockTable = table;
+}
+
+// One record's digest, and the manifest name found for it. The digest is held as two
+// numbers, read big-endian, so that slots compare as their digests' bytes do, in a few
+// instructions rather than a call.
+struct DigestSlot {
+  uint64_t high;  // digest bytes 0 to 7
+  uint64_t low;   // digest bytes 8 to 15
+  uint32_t record;
+  uint32_t form;  // how the name matched (kFormAsStands first), or kNoName
+  uint32_t nameAt;
+  uint32_t nameLength;
+};
+
+// The forms of a name whose digest may be a record's, in order of preference.
+constexpr uint32_t kFormAsStands = 0;
+constexpr uint32_t kFormWithoutSlash = 1;
+constexpr uint32_t kFormUpperCased = 2;
+constexpr uint32_t kFormUpperCasedWithoutSlash = 3;
+constexpr uint32_t kNoName = 4;
+
+void SetDigest(DigestSlot* slot, const uint8_t* digest) {
+  slot->high = (uint64_t{be32(digest)} << 32) | be32(digest + 4);
+  slot->low = (uint64_t{be32(digest + 8)} << 32) | be32(digest + 12);
+}
+
+bool SameDigest(const DigestSlot& a, const DigestSlot& b) {
+  return a.high == b.high && a.low == b.low;
+}
+
+bool DigestBefore(const DigestSlot& a, const DigestSlot& b) {
+  return a.high < b.high || (a.high == b.high && a.low < b.low);
+}
+
+bool HasLowerCase(const char* name, size_t length) {
+  for (size_t k = 0; k < length; ++k) {
+    if (name[k] >= 'a' && name[k] <= 'z') return true;
+  }
+  return false;
+}
+
+// The digest of the name with the letters a-z upper-cased, in pieces of a small buffer.
+void UpperCasedDigest(const char* name, size_t length, uint8_t digest[16]) {
+  CMd5 md5;
+  char piece[64];
+  while (length != 0) {
+    const size_t n = length < sizeof(piece) ? length : sizeof(piece);
+    for (size_t k = 0; k < n; ++k) {
+      const char c = name[k];
+      piece[k] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    md5.Update(piece, n);
+    name += n;
+    length -= n;
+  }
+  md5.Final(digest);
+}
+
+// The records, sorted by digest, and the names found for them.
+class CDigestIndex {
+ public:
+  CDigestIndex(DigestSlot* slots, uint32_t count, const char* text)
+      : slots_(slots), count_(count), text_(text) {}
+
+  // Offers every form of one name, in the manifest's order: a record takes the first name
+  // in its most preferred form. Only the first slot of a run of equal digests is marked.
+  void Offer(const char* name, size_t length, uint32_t flags) {
+    uint8_t digest[16];
+    Md5Digest(name, length, digest);
+    Mark(digest, kFormAsStands, name, length);
+    const bool slash = length != 0 && name[0] == '/';
+    if (slash) {
+      Md5Digest(name + 1, length - 1, digest);
+      Mark(digest, kFormWithoutSlash, name, length);
+    }
+    // A name without lower-case letters is its own upper-cased form.
+    if ((flags & kPsarcFlagUpperCaseDigests) != 0 && HasLowerCase(name, length)) {
+      UpperCasedDigest(name, length, digest);
+      Mark(digest, kFormUpperCased, name, length);
+      if (slash) {
+        UpperCasedDigest(name + 1, length - 1, digest);
+        Mark(digest, kFormUpperCasedWithoutSlash, name, length);
+      }
+    }
+  }
+
+  // Gives every slot of a run the name its first slot found.
+  void SpreadOverRuns() {
+    for (uint32_t k = 1; k < count_; ++k) {
+      if (!SameDigest(slots_[k], slots_[k - 1])) continue;
+      slots_[k].form = slots_[k - 1].form;
+      slots_[k].nameAt = slots_[k - 1].nameAt;
+      slots_[k].nameLength = slots_[k - 1].nameLength;
+    }
+  }
+
+ private:
+  void Mark(const uint8_t digest[16], uint32_t form, const char* name, size_t length) {
+    DigestSlot key = {};
+    SetDigest(&key, digest);
+    DigestSlot* const end = slots_ + count_;
+    DigestSlot* first = std::lower_bound(slots_, end, key, DigestBefore);
+    if (first == end || !SameDigest(*first, key)) return;
+    if (first->form <= form) return;  // an earlier name, or a preferred form, came first
+    first->form = form;
+    // Within the text, whose length fits in 32 bits.
+    first->nameAt = static_cast<uint32_t>(name - text_);
+    first->nameLength = static_cast<uint32_t>(length);
+  }
+
+  DigestSlot* slots_;
+  uint32_t count_;
+  const char* text_;
+};
+
+bool RecordBefore(const DigestSlot& a, const DigestSlot& b) { return a.record < b.record; }
+
+// Fills records 1 on and names them in the later layout: each record whose digest is a
+// manifest name's by that name, every other one by position. Record 0 is filled already.
+// 1 when the block of digests cannot be had.
+int32_t FillAndNameByDigest(const ListingContext& context, uint32_t blockSize, BlockTable* table,
+                            const Cbuffer& text, uint32_t flags) {
+  const uint32_t records = context.count - 1;
+  Cbuffer held;
+  if (held.Alloc64(uint64_t{records} * sizeof(DigestSlot)) == nullptr) return kResultNoMemory;
+  auto* slots = reinterpret_cast<DigestSlot*>(held.data);
+  for (uint32_t k = 0; k < records; ++k) {
+    uint8_t copy[kPsarcTocEntrySize];
+    SetDigest(&slots[k], TocEntryBytes(context, k + 1, copy) + kPsarcTocDigestAt);
+    slots[k].record = k + 1;
+    slots[k].form = kNoName;
+  }
+  // A table in the order of its digests (flag 0x04) is searched as it stands.
+  bool moved = false;
+  for (uint32_t k = 1; k < records && !moved; ++k) moved = DigestBefore(slots[k], slots[k - 1]);
+  if (moved) std::sort(slots, slots + records, DigestBefore);
+
+  const char* base = reinterpret_cast<const char*>(text.data);
+  CDigestIndex index(slots, records, base);
+  CManifestSplit names(text, flags);
+  const uint64_t sought = 2 * uint64_t{records} > kPsarcDigestNamesAtLeast
+                              ? 2 * uint64_t{records}
+                              : kPsarcDigestNamesAtLeast;
+  for (uint64_t j = 0; j < sought && !names.done(); ++j) {
+    const char* name;
+    size_t length;
+    names.Next(&name, &length);
+    index.Offer(name, length, flags);
+  }
+  index.SpreadOverRuns();
+  if (moved) std::sort(slots, slots + records, RecordBefore);
+
+  // slots[k] is record k + 1's: one pass fills and names each record.
+  CManifestSplit byPosition(text, flags);
+  const CNameWriter writer;
+  for (uint32_t k = 0; k < records; ++k) {
+    FillRecord(context, k + 1, blockSize, table);
+    const char* name;
+    size_t length;
+    byPosition.Next(&name, &length);
+    if (slots[k].form != kNoName) {
+      name = base + slots[k].nameAt;
+      length = slots[k].nameLength;
+    }
+    writer.Write(context.records[k + 1].name, name, length);
+  }
+  return kResultOk;
 }
 
 }  // namespace
@@ -227,10 +454,18 @@ int32_t PsarcFill(const ListingContext& context) {
       DeleteBlockTable(built);
       return kResultNoMemory;
     }
-    CManifestNames names(text);
-    for (uint32_t i = 1; i < context.count; ++i) {
-      FillRecord(context, i, blockSize, table);
-      names.NameNext(context.records[i].name);
+    const uint32_t flags = be32(context.source->header + kPsarcHeaderFlagsAt);
+    if ((flags & (kPsarcFlagTocByDigest | kPsarcFlagZeroSeparated)) == 0) {
+      CManifestNames names(text);
+      for (uint32_t i = 1; i < context.count; ++i) {
+        FillRecord(context, i, blockSize, table);
+        names.NameNext(context.records[i].name);
+      }
+    } else {
+      if (FillAndNameByDigest(context, blockSize, table, text, flags) != kResultOk) {
+        DeleteBlockTable(built);
+        return kResultNoMemory;
+      }
     }
   }
   if (built == nullptr) return kResultOk;

@@ -3,6 +3,7 @@
 // module: the plug-in's own paths must give what these give, byte for byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,3 +60,24 @@ struct ReservedCodeStream {
   const char* zlibMessage;         // zlib's rejection
 };
 std::vector<ReservedCodeStream> ReservedCodeStreams();
+
+// The names a PSARC listing gives records 1 to n - 1, each before its cut to the name
+// field. buffer holds the manifest as the listing decodes it: bufferLength bytes, of which
+// the first `size` are its plain bytes (zeros follow, unless a hostile block overran them).
+// flags is the header's; digests[i] is record i's 16-byte digest (digests[0], the manifest's
+// own, is not used). With neither flag 0x04 nor 0x08 the names go by position: line j of
+// the text up to its first zero byte names record j + 1, and once no line break is left
+// every later record takes the rest. With either, the text is split at zero bytes (when it
+// holds one, and has flag 0x08 or no line break; a final zero ends the last name) or at line
+// breaks, and each record takes the first name, of the first kPsarcDigestNamesAtLeast (or
+// twice the records), whose digest is its own in the most preferred form: as it stands,
+// without its leading '/', upper-cased (flag 0x01), upper-cased without the '/'; a record
+// that no name's digest matches takes the name at its position.
+std::vector<std::string> PsarcNamesDefinition(const uint8_t* buffer, size_t bufferLength,
+                                              size_t size, uint32_t flags,
+                                              const std::vector<std::array<uint8_t, 16>>& digests);
+// The 256 bytes of record `record`'s name field once the name is written over its
+// generated name ("NamesBlock.bin" for record 0, "0x%08X.dat" for the others): at most 255
+// bytes under the code page's lead bytes (from GetCPInfo), never a lead byte without its
+// trail byte, then a terminator; the rest of the generated name after it.
+std::string PsarcNameField(uint32_t record, const std::string& name, unsigned codePage);

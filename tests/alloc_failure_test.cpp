@@ -81,11 +81,12 @@ struct Shape {
 
 std::vector<Shape> PsarcShapes() {
   std::vector<Shape> shapes;
-  auto add = [&](const std::string& name, const std::vector<ArchiveInput>& inputs) {
+  auto add = [&](const std::string& name, const std::vector<ArchiveInput>& inputs,
+                 const PsarcWriterOptions& options = PsarcWriterOptions()) {
     Shape s;
     s.name = name;
     std::string error;
-    if (!WritePsarc(inputs, PsarcWriterOptions(), &s.archive, &error)) {
+    if (!WritePsarc(inputs, options, &s.archive, &error)) {
       ADD_FAILURE() << name << ": " << error;
     }
     shapes.push_back(s);
@@ -100,6 +101,12 @@ std::vector<Shape> PsarcShapes() {
   std::vector<ArchiveInput> many;
   for (int i = 0; i < 40; ++i) many.push_back({"textures/level-" + std::to_string(i) + ".dds", {}});
   add("deflated manifest", many);
+  // Names found by digest: the listing sorts the entries' digests in a block of its own.
+  PsarcWriterOptions later;
+  later.tocByDigest = true;
+  later.zeroSeparated = true;
+  later.upperCaseDigests = true;
+  add("later layout", many, later);
   return shapes;
 }
 

@@ -35,6 +35,26 @@ TEST(FindLineEnd, MatchesAByteLoopAtEveryOffset) {
   }
 }
 
+// Each sought byte among fillers equal to it but in one bit, at every offset in and
+// around the words, with a second one after it that must not be taken.
+TEST(FindByte, MatchesAByteLoopAtEveryOffset) {
+  const uint8_t sought[] = {0x00, 0x0A, 0x2F, 0x80, 0xFF};
+  for (uint8_t b : sought) {
+    for (uint8_t bit = 1; bit != 0; bit = static_cast<uint8_t>(bit << 1)) {
+      const char filler = static_cast<char>(b ^ bit);
+      for (size_t length = 0; length < 20; ++length) {
+        for (size_t at = 0; at <= length; ++at) {
+          std::string s(length, filler);
+          if (at < length) s[at] = static_cast<char>(b);
+          if (at + 3 < length) s[at + 3] = static_cast<char>(b);
+          ASSERT_EQ(FindByte(s.data(), s.size(), b), at)
+              << "byte " << int(b) << " filler " << int(filler) << " at " << at << " of " << length;
+        }
+      }
+    }
+  }
+}
+
 TEST(ByteFlags, TheFirstFlagIsExact) {
   // Each word with byte values below and above the limit: the first flagged byte is the
   // first byte below the limit, whatever borrows mark after it.

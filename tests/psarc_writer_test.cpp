@@ -213,4 +213,140 @@ TEST(PsarcRoundTrip, HandMadeLayoutHonoursEveryOverride) {
   EXPECT_EQ(be40(e + 25), 0xABCDEF0123ull);
 }
 
+// The later layout, read back field by field: the flags, the manifest's bytes (entry 0's
+// contents), each table row's digest, and each entry's contents through the row whose
+// digest is its own.
+struct LaterLayoutCase {
+  const char* what;
+  void (*set)(PsarcWriterOptions* o);
+  uint32_t flags;
+  std::string manifest;  // of the inputs below
+  bool sorted;           // the rows are in the order of their digests
+  std::string (*digestOf)(const std::string& name);
+};
+
+std::string AsStands(const std::string& name) { return name; }
+std::string Upper(const std::string& name) { return PsarcUpperCased(name); }
+std::string Slashed(const std::string& name) { return "/" + name; }
+std::string UpperSlashed(const std::string& name) { return "/" + PsarcUpperCased(name); }
+
+TEST(PsarcWriter, LaysOutTheLaterLayoutOptionByOption) {
+  // Names given out of order, one of them upper-case already; one pair of equal contents.
+  const std::vector<ArchiveInput> inputs = {
+      {"b/two.txt", TextBytes(70000)},          {"a/One.txt", BytesOf("one")},
+      {"c/same.bin", NoiseBytes(300, 1)},       {"E/FIVE.TXT", BytesOf("FIVE")},
+      {"d/same-again.bin", NoiseBytes(300, 1)},
+  };
+  const std::string inOrder = "b/two.txt\na/One.txt\nc/same.bin\nE/FIVE.TXT\nd/same-again.bin";
+  const std::string sorted =
+      std::string("E/FIVE.TXT\0a/One.txt\0b/two.txt\0c/same.bin\0d/same-again.bin", 58);
+  const std::string sortedSlashed =
+      std::string("/E/FIVE.TXT\0/a/One.txt\0/b/two.txt\0/c/same.bin\0/d/same-again.bin", 63);
+  const LaterLayoutCase cases[] = {
+      {"none", [](PsarcWriterOptions*) {}, 0, inOrder, false, AsStands},
+      {"toc by digest", [](PsarcWriterOptions* o) { o->tocByDigest = true; }, 0x04, inOrder, true,
+       AsStands},
+      {"zero-separated", [](PsarcWriterOptions* o) { o->zeroSeparated = true; }, 0x08, sorted,
+       false, AsStands},
+      {"zero after the last name",
+       [](PsarcWriterOptions* o) {
+         o->zeroSeparated = true;
+         o->zeroAfterLastName = true;
+       },
+       0x08, sorted + std::string(1, '\0'), false, AsStands},
+      {"upper-case digests", [](PsarcWriterOptions* o) { o->upperCaseDigests = true; }, 0x01,
+       inOrder, false, Upper},
+      {"leading slash in the digest", [](PsarcWriterOptions* o) { o->leadingSlash = true; }, 0x02,
+       "/b/two.txt\n/a/One.txt\n/c/same.bin\n/E/FIVE.TXT\n/d/same-again.bin", false, Slashed},
+      {"all of them, digests without the slash",
+       [](PsarcWriterOptions* o) {
+         o->tocByDigest = true;
+         o->zeroSeparated = true;
+         o->upperCaseDigests = true;
+         o->leadingSlash = true;
+         o->digestWithoutSlash = true;
+         o->shareIdentical = true;
+       },
+       0x0F, sortedSlashed, true, Upper},
+      {"all of them, digests with the slash",
+       [](PsarcWriterOptions* o) {
+         o->tocByDigest = true;
+         o->zeroSeparated = true;
+         o->upperCaseDigests = true;
+         o->leadingSlash = true;
+       },
+       0x0F, sortedSlashed, true, UpperSlashed},
+  };
+  for (const LaterLayoutCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    PsarcWriterOptions options;
+    c.set(&options);
+    Bytes archive;
+    std::string error;
+    ASSERT_TRUE(WritePsarc(inputs, options, &archive, &error)) << error;
+    EXPECT_EQ(be32(archive.data() + 28), c.flags);
+    PsarcRoundTrip trip = ListAndExtractAll(archive);
+    ASSERT_EQ(trip.listing.count, 6);
+    EXPECT_EQ(trip.contents[0], BytesOf(c.manifest));
+    const uint8_t* toc = archive.data() + 32;
+    for (size_t row = 2; row < 6 && c.sorted; ++row) {
+      EXPECT_LT(std::memcmp(toc + 30 * (row - 1), toc + 30 * row, 16), 0) << row;
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      uint8_t digest[16];
+      PsarcNameDigest(c.digestOf(inputs[i].name), digest);
+      size_t row = 0;
+      for (size_t r = 1; r < 6; ++r) {
+        if (std::memcmp(toc + 30 * r, digest, 16) == 0) row = r;
+      }
+      ASSERT_NE(row, 0u) << inputs[i].name;
+      if (!c.sorted) {
+        EXPECT_EQ(row, i + 1) << "rows in the order given";
+      }
+      EXPECT_EQ(trip.contents[row], inputs[i].data) << inputs[i].name;
+    }
+  }
+}
+
+TEST(PsarcWriter, SharesTheBlocksOfIdenticalContents) {
+  const std::vector<ArchiveInput> inputs = {
+      {"a", NoiseBytes(100000, 3)},  {"b", BytesOf("b")},           {"empty", {}},
+      {"a2", NoiseBytes(100000, 3)}, {"other-empty", {}},           {"b2", BytesOf("b")},
+      {"c", BytesOf("c")},           {"a3", NoiseBytes(100000, 3)},
+  };
+  PsarcWriterOptions options;
+  options.shareIdentical = true;
+  PackProgress last;
+  options.onProgress = [&last](const PackProgress& p) { last = p; };
+  Bytes shared;
+  std::string error;
+  ASSERT_TRUE(WritePsarc(inputs, options, &shared, &error)) << error;
+  EXPECT_EQ(last.entriesDone, inputs.size());
+  EXPECT_EQ(last.bytesDone, 300000u + 2 + 1);
+  const Bytes whole = PackPsarc(inputs);
+  PsarcRoundTrip trip = ListAndExtractAll(shared);
+  ASSERT_EQ(trip.listing.count, 9);
+  const std::vector<ArchiveEntry>& e = trip.listing.entries;
+  for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(trip.contents[i + 1], inputs[i].data);
+  // a2 and a3 are a, b2 is b: the same offset, first block and packed size.
+  for (const auto& pair : {std::make_pair(4, 1), std::make_pair(8, 1), std::make_pair(6, 2)}) {
+    EXPECT_EQ(e[pair.first].offset, e[pair.second].offset) << pair.first;
+    EXPECT_EQ(e[pair.first].param, e[pair.second].param) << pair.first;
+    EXPECT_EQ(e[pair.first].packedSize, e[pair.second].packedSize) << pair.first;
+  }
+  EXPECT_NE(e[7].offset, e[2].offset);
+  // Two copies of a's blocks and one of b's fewer, and two fewer block values.
+  EXPECT_EQ(whole.size() - shared.size(), 2 * e[1].packedSize + e[2].packedSize + 2 * 2 * 2 + 2);
+}
+
+TEST(PsarcWriter, LeadingSlashCountsAgainstTheNamesLength) {
+  PsarcWriterOptions options;
+  options.leadingSlash = true;
+  Bytes out;
+  std::string error;
+  EXPECT_TRUE(WritePsarc({{std::string(254, 'n'), {}}}, options, &out, &error)) << error;
+  EXPECT_FALSE(WritePsarc({{std::string(255, 'n'), {}}}, options, &out, &error));
+  EXPECT_NE(error.find("leading '/'"), std::string::npos) << error;
+}
+
 }  // namespace

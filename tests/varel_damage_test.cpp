@@ -253,4 +253,22 @@ TEST_F(VarelRun, NameCutShortOfTheFieldIsReportedCp932) {
             "varel list: dbcs.psarc: 1 name was cut to the 255 bytes a listing holds (entry 1)\n");
 }
 
+// The same in the later layout, where each record takes the name whose digest is its
+// own: entry 2 holds the cut name, entry 1 a name of 254 bytes that is whole.
+TEST_F(VarelRun, NameCutInTheLaterLayoutIsReportedCp932) {
+  const std::string name = std::string(254, 'a') + "\x82\xa0" + "tail";
+  const std::string whole(254, 'b');
+  PsarcLayout layout = LayoutWithManifest(name + '\0' + whole);
+  layout.flags = kPsarcFlagTocByDigest | kPsarcFlagZeroSeparated;
+  for (const std::string* n : {&whole, &name}) {
+    const size_t i = AppendPsarcEntry(&layout, 1, {PlainBlock(BytesOf("x"))});
+    PsarcNameDigest(*n, layout.entries[i].digest);
+  }
+  WriteFile("later.psarc", WritePsarcLayout(layout));
+  const ProcessResult r = Varel({"list", "later.psarc"});
+  EXPECT_EQ(r.exitCode, 0) << Describe(r);
+  EXPECT_EQ(TextOf(r.err),
+            "varel list: later.psarc: 1 name was cut to the 255 bytes a listing holds (entry 2)\n");
+}
+
 }  // namespace

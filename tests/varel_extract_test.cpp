@@ -40,6 +40,37 @@ struct RunOutcome {
   FileTree tree;
 };
 
+// An archive of the later layout, names sorted and found by digest, identical contents
+// stored once: every file comes out under its own name, with its own contents. (Names
+// that differ only in case have one upper-cased digest, which cannot tell them apart:
+// "case.txt" is left out.)
+TEST_F(VarelRun, ExtractWritesTheLaterLayoutUnderItsNames) {
+  std::vector<ArchiveInput> inputs = MixedInputs();
+  inputs.erase(inputs.begin() + 41);
+  ASSERT_EQ(inputs[40].name, "Case.txt");
+  FileTree expected;
+  for (const ArchiveInput& in : inputs) expected[in.name] = in.data;
+  for (bool leadingSlash : {false, true}) {
+    SCOPED_TRACE(leadingSlash ? "names with '/'" : "names");
+    PsarcWriterOptions options;
+    options.tocByDigest = true;
+    options.zeroSeparated = true;
+    options.upperCaseDigests = true;
+    options.leadingSlash = leadingSlash;
+    options.shareIdentical = true;
+    Bytes archive;
+    std::string error;
+    ASSERT_TRUE(WritePsarc(inputs, options, &archive, &error)) << error;
+    const std::string name = leadingSlash ? "slash.psarc" : "later.psarc";
+    WriteFile(name, archive);
+    const ProcessResult r = Varel({"extract", name, "-q", "-o", name + ".out"});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    FileTree back = ReadTree(At(name + ".out"));
+    back.erase("NamesBlock.bin");
+    EXPECT_TRUE(back == expected) << back.size() << " files";
+  }
+}
+
 // For every archive, extracting with 1, 2 and 3 jobs gives the same files, names, messages
 // and exit code; so does extracting it again over what the first run wrote (every file
 // exists), and so does a damaged copy. Each run has a folder of its own with the archive

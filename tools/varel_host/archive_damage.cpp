@@ -106,6 +106,32 @@ std::string DescribeUnrecognised(const uint8_t* header, uint64_t fileSize) {
   return "psarc" + what + ": not supported";
 }
 
+namespace {
+
+// The names of a manifest of the later layout, split as the listing splits it: at zero
+// bytes when it holds one and either has the zero-separated flag or holds no line feed (a
+// final zero ends the last name), else at line feeds up to its first zero byte.
+std::vector<std::string> LaterLayoutNames(const std::vector<uint8_t>& list, uint32_t flags) {
+  const auto zero = std::find(list.begin(), list.end(), 0);
+  const bool noLineFeed = std::find(list.begin(), list.end(), '\n') == list.end();
+  const bool zeroSeparated =
+      zero != list.end() && ((flags & kPsarcFlagZeroSeparated) != 0 || noLineFeed);
+  const char separator = zeroSeparated ? '\0' : '\n';
+  auto end = zero;
+  if (zeroSeparated) end = list.back() == 0 ? list.end() - 1 : list.end();
+  std::vector<std::string> names(1);
+  for (auto p = list.begin(); p != end; ++p) {
+    if (static_cast<char>(*p) == separator) {
+      names.push_back(std::string());
+    } else {
+      names.back() += static_cast<char>(*p);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
 std::vector<size_t> CutNames(CHostArchive* archive, const std::vector<size_t>& selected) {
   std::vector<size_t> candidates;
   if (archive->type() != kTypePsarc) return candidates;
@@ -116,6 +142,21 @@ std::vector<size_t> CutNames(CHostArchive* archive, const std::vector<size_t>& s
   std::vector<uint8_t> list;
   std::string error;
   if (candidates.empty() || !archive->Extract(0, &list, &error)) return cut;
+  const uint32_t flags = be32(archive->header() + kPsarcHeaderFlagsAt);
+  if ((flags & (kPsarcFlagTocByDigest | kPsarcFlagZeroSeparated)) != 0) {
+    // Names found by digest: which name a record took shows in the digests varel does not
+    // compute. A name it took is one its bytes begin: the record was cut when the list
+    // holds such a longer name and not the record's own bytes as a name.
+    std::vector<std::string> names = LaterLayoutNames(list, flags);
+    std::sort(names.begin(), names.end());
+    for (size_t i : candidates) {
+      const std::string& held = archive->name(i).bytes;
+      const auto at = std::lower_bound(names.begin(), names.end(), held);
+      if (at == names.end() || *at == held) continue;
+      if (at->compare(0, held.size(), held) == 0) cut.push_back(i);
+    }
+    return cut;
+  }
   // The lines as the listing takes them: each ends at a line feed or a zero byte; the text
   // ends at its first zero byte, and once no line feed is left every later record takes
   // the rest of the text.

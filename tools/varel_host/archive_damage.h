@@ -47,6 +47,8 @@ std::string DescribeUnrecognised(const uint8_t* header, uint64_t fileSize);
 
 // The PSARC entries among `selected` whose names the listing cut to the 255 bytes its
 // name field holds, found by reading the name list (entry 0) through the plug-in and
-// comparing each name that fills the field with its line there. Empty for PKG, and when
-// the name list cannot be read (its own damage is reported as any entry's).
+// comparing each name that fills the field with its line there; in the later layout (names
+// found by digest) with the longer name it begins, unless the list also holds it whole.
+// Empty for PKG, and when the name list cannot be read (its own damage is reported as any
+// entry's).
 std::vector<size_t> CutNames(CHostArchive* archive, const std::vector<size_t>& selected);

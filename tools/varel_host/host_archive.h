@@ -67,6 +67,8 @@ class CHostArchive {
   const EntryName& name(size_t i) const { return names_[i]; }
   const std::string& path() const { return file_.path(); }
   uint64_t fileSize() const { return file_.size(); }
+  // The file's first bytes, as handed to the plug-in (kHostHeaderBytes, zero past the end).
+  const uint8_t* header() const { return file_.source()->header; }
   // Entry i held against the file (FindDamage). A damaged entry is never extracted.
   EntryDamage damage(size_t i) const { return damage_[i]; }
 

@@ -1,12 +1,13 @@
 #include "tools/writers/psarc_writer.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include <zlib.h>
 
+#include "digest/md5.h"
 #include "tools/writers/byte_writer.h"
 #include "tools/writers/pack_pool.h"
 
@@ -20,55 +21,6 @@ constexpr uint64_t kMax40 = 0xFFFFFFFFFFull;
 // handing it to a thread costs, and one-block pieces keep the bytes in flight small.
 constexpr size_t kPieceBlocks = 1;
 constexpr size_t kPieceBytes = kPieceBlocks * kPsarcBlockSize;
-
-uint32_t Rotl(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
-
-// One 64-byte round of MD5 over state.
-void Md5Chunk(uint32_t state[4], const uint8_t* chunk) {
-  static const unsigned kShift[4][4] = {
-      {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-  static uint32_t table[64];
-  static bool ready = false;
-  if (!ready) {
-    for (int i = 0; i < 64; ++i) {
-      table[i] = static_cast<uint32_t>(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
-    }
-    ready = true;
-  }
-  uint32_t m[16];
-  for (int i = 0; i < 16; ++i) {
-    m[i] = static_cast<uint32_t>(chunk[4 * i]) | (static_cast<uint32_t>(chunk[4 * i + 1]) << 8) |
-           (static_cast<uint32_t>(chunk[4 * i + 2]) << 16) |
-           (static_cast<uint32_t>(chunk[4 * i + 3]) << 24);
-  }
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    if (i < 16) {
-      f = (b & c) | (~b & d);
-      g = i;
-    } else if (i < 32) {
-      f = (d & b) | (~d & c);
-      g = (5 * i + 1) % 16;
-    } else if (i < 48) {
-      f = b ^ c ^ d;
-      g = (3 * i + 5) % 16;
-    } else {
-      f = c ^ (b | ~d);
-      g = (7 * i) % 16;
-    }
-    f += a + table[i] + m[g];
-    a = d;
-    d = c;
-    c = b;
-    b += Rotl(f, kShift[i / 16][i % 4]);
-  }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-}
 
 // Whether a reader would take a short block stored as it stands for a zlib stream: it does
 // only when zlib ends the stream exactly at the block's end with exactly as many plain
@@ -93,14 +45,15 @@ std::vector<uint8_t> Compress(const uint8_t* data, size_t length, int level) {
 }  // namespace
 
 void PsarcNameDigest(const std::string& name, uint8_t digest[16]) {
-  uint32_t state[4] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
-  std::vector<uint8_t> message(name.begin(), name.end());
-  const uint64_t bits = static_cast<uint64_t>(message.size()) * 8;
-  message.push_back(0x80);
-  while (message.size() % 64 != 56) message.push_back(0);
-  for (int i = 0; i < 8; ++i) message.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-  for (size_t at = 0; at < message.size(); at += 64) Md5Chunk(state, message.data() + at);
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(state[i / 4] >> (8 * (i % 4)));
+  Md5Digest(name.data(), name.size(), digest);
+}
+
+std::string PsarcUpperCased(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
 }
 
 namespace {
@@ -195,9 +148,10 @@ class CPsarcPiece : public CPackTask {
     std::vector<uint8_t>().swap(plain);
   }
 
-  size_t entry = 0;  // in the table of contents: 0 is the name list
+  size_t entry = 0;  // in the order given, 0 being the name list
   bool first = false;
   bool last = false;
+  bool shared = false;  // the entry's blocks are an earlier entry's: nothing to compress
   int level = 9;
   size_t plainBytes = 0;
   std::vector<uint8_t> plain;
@@ -206,7 +160,8 @@ class CPsarcPiece : public CPackTask {
 };
 
 // One archive being written: the table of contents and block values in memory, the
-// blocks in the sink from the end of the tables on.
+// blocks in the sink from the end of the tables on. Entries are numbered in the order
+// given, 0 being the name list; rows_ maps them to their rows of the table of contents.
 class CPsarcStream {
  public:
   CPsarcStream(CEntrySource& source, const PsarcWriterOptions& options, CArchiveSink* sink,
@@ -224,6 +179,12 @@ class CPsarcStream {
     static const std::string kNames = "(names)";
     return entry == 0 ? kNames : source_.Name(entry - 1);
   }
+  // The name as the manifest holds it.
+  std::string WrittenName(size_t entry) const {
+    return options_.leadingSlash ? "/" + NameOf(entry) : NameOf(entry);
+  }
+  void Digest(size_t entry, uint8_t digest[16]) const;
+  bool FindShared();
   bool ReadPiece(size_t entry, uint64_t at, CPsarcPiece* piece);
   bool Consume(CPsarcPiece& piece);
   bool WriteTables();
@@ -233,11 +194,20 @@ class CPsarcStream {
   CArchiveSink* sink_;
   std::string* error_;
   std::string names_;
-  PsarcLayout layout_;  // the header and tables; its data stays empty
+  std::vector<size_t> rows_;    // entry -> row of the table of contents
+  std::vector<size_t> shares_;  // entry -> the earlier entry whose blocks it shares, or itself
+  PsarcLayout layout_;          // the header and tables; its data stays empty
   uint64_t tablesEnd_ = 0;
   uint64_t dataEnd_ = 0;  // where the next block goes
   PackProgress progress_;
 };
+
+void CPsarcStream::Digest(size_t entry, uint8_t digest[16]) const {
+  std::string name = WrittenName(entry);
+  if (options_.leadingSlash && options_.digestWithoutSlash) name.erase(0, 1);
+  if (options_.upperCaseDigests) name = PsarcUpperCased(name);
+  PsarcNameDigest(name, digest);
+}
 
 bool CPsarcStream::Check() {
   if (options_.level < 0 || options_.level > 9) {
@@ -245,25 +215,41 @@ bool CPsarcStream::Check() {
     return false;
   }
   const ArchiveLimits limits = PsarcLimits();
+  const size_t count = source_.Count();
   uint64_t blocks = 0;
   uint64_t plainBytes = 0;
-  for (size_t i = 0; i < source_.Count(); ++i) {
-    const std::string why = EntryRefusal(limits, source_.Name(i), source_.Size(i));
+  std::vector<std::string> written;
+  for (size_t i = 0; i < count; ++i) {
+    std::string why = EntryRefusal(limits, source_.Name(i), source_.Size(i));
+    if (why.empty() && options_.leadingSlash && source_.Name(i).size() == limits.nameBytes) {
+      why = "with its leading '/' its name is " + std::to_string(limits.nameBytes + 1) +
+            " bytes; a PSARC name holds at most " + std::to_string(limits.nameBytes);
+    }
     if (!why.empty()) {
       *error_ = "'" + source_.Name(i) + "': " + why;
       return false;
     }
-    if (i != 0) names_ += '\n';
-    names_ += source_.Name(i);
+    written.push_back(WrittenName(i + 1));
+  }
+  if (!FindShared()) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (shares_[i + 1] != i + 1) continue;  // its blocks are an earlier entry's
     blocks += (source_.Size(i) + kPsarcBlockSize - 1) / kPsarcBlockSize;
     plainBytes += source_.Size(i);
   }
+  if (options_.zeroSeparated) std::sort(written.begin(), written.end());
+  const char separator = options_.zeroSeparated ? '\0' : '\n';
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (i != 0) names_ += separator;
+    names_ += written[i];
+  }
+  if (options_.zeroSeparated && options_.zeroAfterLastName) names_ += '\0';
   if (names_.size() >= kMaxEntrySize) {
     *error_ = "the names take 2 GiB or more";
     return false;
   }
   blocks += (names_.size() + kPsarcBlockSize - 1) / kPsarcBlockSize;
-  const uint64_t entries = uint64_t{source_.Count()} + 1;
+  const uint64_t entries = uint64_t{count} + 1;
   tablesEnd_ = kPsarcHeaderSize + kPsarcTocEntrySize * entries + kBlockValueBytes * blocks;
   if (tablesEnd_ > UINT32_MAX) {
     *error_ = "too many entries and blocks for the table of contents";
@@ -277,13 +263,50 @@ bool CPsarcStream::Check() {
   return true;
 }
 
+// Marks every entry whose contents equal an earlier one's by size and MD5.
+bool CPsarcStream::FindShared() {
+  const size_t entries = source_.Count() + 1;
+  shares_.resize(entries);
+  for (size_t e = 0; e < entries; ++e) shares_[e] = e;
+  if (!options_.shareIdentical) return true;
+  struct Seen {
+    uint64_t size;
+    uint8_t digest[16];
+    size_t entry;
+  };
+  std::vector<Seen> seen;
+  std::vector<uint8_t> piece(kPieceBytes);
+  for (size_t e = 1; e < entries; ++e) {
+    Seen s;
+    s.size = SizeOf(e);
+    s.entry = e;
+    CMd5 md5;
+    for (uint64_t at = 0; at < s.size; at += kPieceBytes) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, s.size - at));
+      if (!source_.Read(e - 1, at, piece.data(), n, error_)) return false;
+      md5.Update(piece.data(), n);
+    }
+    md5.Final(s.digest);
+    for (const Seen& earlier : seen) {
+      if (earlier.size == s.size && std::memcmp(earlier.digest, s.digest, 16) == 0) {
+        shares_[e] = earlier.entry;
+        break;
+      }
+    }
+    if (shares_[e] == e) seen.push_back(s);
+  }
+  return true;
+}
+
 bool CPsarcStream::ReadPiece(size_t entry, uint64_t at, CPsarcPiece* piece) {
   const uint64_t size = SizeOf(entry);
   piece->entry = entry;
   piece->first = at == 0;
-  piece->last = size - at <= kPieceBytes;
+  piece->shared = shares_[entry] != entry;
+  piece->last = piece->shared || size - at <= kPieceBytes;
   piece->level = options_.level;
   piece->plainBytes = static_cast<size_t>(piece->last ? size - at : kPieceBytes);
+  if (piece->shared) return true;  // plainBytes counts the entry for the progress only
   piece->plain.resize(piece->plainBytes);
   if (entry == 0) {
     if (piece->plainBytes != 0)
@@ -302,8 +325,13 @@ bool CPsarcStream::Consume(CPsarcPiece& piece) {
     *error_ = "the last block of '" + NameOf(piece.entry) + "' cannot be stored unambiguously";
     return false;
   }
-  PsarcLayoutEntry& row = layout_.entries[piece.entry];
-  if (piece.first) {
+  PsarcLayoutEntry& row = layout_.entries[rows_[piece.entry]];
+  if (piece.shared) {
+    // The earlier entry came first, so its row is filled already.
+    const PsarcLayoutEntry& original = layout_.entries[rows_[shares_[piece.entry]]];
+    row.firstBlock = original.firstBlock;
+    row.dataOffset = original.dataOffset;
+  } else if (piece.first) {
     row.firstBlock = static_cast<uint32_t>(layout_.blockValues.size());
     row.dataOffset = dataEnd_ - tablesEnd_;
   }
@@ -327,19 +355,38 @@ bool CPsarcStream::WriteTables() {
 
 bool CPsarcStream::Write() {
   const size_t entries = source_.Count() + 1;
-  layout_.entries.resize(entries);
+  layout_.flags = (options_.upperCaseDigests ? kPsarcFlagUpperCaseDigests : 0) |
+                  (options_.leadingSlash ? kPsarcFlagLeadingSlash : 0) |
+                  (options_.tocByDigest ? kPsarcFlagTocByDigest : 0) |
+                  (options_.zeroSeparated ? kPsarcFlagZeroSeparated : 0);
+  std::vector<PsarcLayoutEntry> toc(entries);
   for (size_t e = 1; e < entries; ++e) {
-    layout_.entries[e].size = SizeOf(e);
-    PsarcNameDigest(NameOf(e), layout_.entries[e].digest);
+    toc[e].size = SizeOf(e);
+    Digest(e, toc[e].digest);
   }
-  layout_.entries[0].size = names_.size();
+  toc[0].size = names_.size();
+  rows_.resize(entries);
+  for (size_t e = 0; e < entries; ++e) rows_[e] = e;
+  if (options_.tocByDigest) {
+    // Equal digests keep the order given.
+    std::stable_sort(rows_.begin() + 1, rows_.end(), [&toc](size_t a, size_t b) {
+      return std::memcmp(toc[a].digest, toc[b].digest, 16) < 0;
+    });
+    // rows_ now lists entries by row; turn it into each entry's row.
+    std::vector<size_t> byRow = rows_;
+    for (size_t row = 0; row < entries; ++row) rows_[byRow[row]] = row;
+  }
+  layout_.entries.resize(entries);
+  for (size_t e = 0; e < entries; ++e) layout_.entries[rows_[e]] = toc[e];
   dataEnd_ = tablesEnd_;
   CPackPipeline pipeline(options_.jobs, PackWindow(options_.jobs),
                          [this](CPackTask& t) { return Consume(static_cast<CPsarcPiece&>(t)); });
   // Every entry has a piece, an empty one for an empty entry, so that each is given its
-  // place in the data in order.
+  // place in the data in order; an entry that shares an earlier one's blocks has one piece
+  // that takes its place among them.
   for (size_t e = 0; e < entries; ++e) {
-    for (uint64_t at = 0; at == 0 || at < SizeOf(e); at += kPieceBytes) {
+    const uint64_t size = shares_[e] != e ? 0 : SizeOf(e);
+    for (uint64_t at = 0; at == 0 || at < size; at += kPieceBytes) {
       std::unique_ptr<CPsarcPiece> piece(new CPsarcPiece);
       if (!ReadPiece(e, at, piece.get()) || !pipeline.Push(std::move(piece))) return false;
     }

@@ -1,9 +1,14 @@
 // Writes PSARC archives. The layout: a 32-byte header; the table of contents, 30 bytes per
 // entry (a name digest, the first block's index, the plain size and the offset, 40 bits
 // each); the block-size table, one big-endian u16 per block; then every entry's blocks in
-// entry order. Entry 0 is the name list: the other entries' names joined by "\n". Each 64
-// KiB piece of an entry is one block, compressed with zlib where that makes it smaller and
-// stored otherwise.
+// the order the entries were given. Entry 0 is the name list: the other entries' names
+// joined by "\n", in the order given. Each 64 KiB piece of an entry is one block, compressed
+// with zlib where that makes it smaller and stored otherwise.
+//
+// The later layout, which readers name by digest, is chosen field by field in the options:
+// header flags 0x04 (table of contents in the order of the name digests), 0x08 (names
+// sorted and separated by zero bytes), 0x01 (digests of the upper-cased names), 0x02
+// (names that begin with '/'), and entries of identical contents stored once.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +25,17 @@ struct PsarcWriterOptions {
   // Threads compressing blocks; every number gives the same archive.
   unsigned jobs = 1;
   PackProgressFn onProgress;  // called after each piece written, when set
+
+  // The later layout. All off: the layout above, named by position.
+  bool tocByDigest = false;         // flag 0x04: entries 1 on ordered by their digests' bytes
+  bool zeroSeparated = false;       // flag 0x08: names sorted by their bytes, a zero byte between
+  bool zeroAfterLastName = false;   // with zeroSeparated: a zero after the last name too
+  bool upperCaseDigests = false;    // flag 0x01: digests of the names with a-z upper-cased
+  bool leadingSlash = false;        // flag 0x02: every name written with a leading '/'
+  bool digestWithoutSlash = false;  // with leadingSlash: digests of the names without it
+  // Entries whose contents have the same size and MD5 are stored once: each later one's
+  // record points to the first one's blocks. The entries are read twice.
+  bool shareIdentical = false;
 };
 
 // What a PSARC archive holds: entries below 2 GiB (the reader walks sizes that fit 31
@@ -51,7 +67,7 @@ struct PsarcBlock {
 
 // One table-of-contents entry, field by field.
 struct PsarcLayoutEntry {
-  uint8_t digest[16] = {};         // 16-byte name digest; the reader does not look at it
+  uint8_t digest[16] = {};         // 16-byte name digest; read when the flags say so
   uint32_t firstBlock = 0;         // index into blockValues
   uint64_t size = 0;               // plain size, written as 40 bits
   uint64_t dataOffset = 0;         // position in `data`; the bytes before the data are added
@@ -66,7 +82,7 @@ struct PsarcLayout {
   char compression[4] = {'z', 'l', 'i', 'b'};
   uint32_t tocEntrySize = kPsarcTocEntrySize;
   uint32_t blockSize = kPsarcBlockSize;
-  uint32_t flags = 0;
+  uint32_t flags = 0;  // kPsarcFlag... bits
   std::vector<PsarcLayoutEntry> entries;
   std::vector<uint32_t> blockValues;  // each written big-endian in valueWidth bytes
   uint32_t valueWidth = 2;
@@ -92,3 +108,5 @@ std::vector<PsarcBlock> PsarcBlocksOf(const uint8_t* data, size_t length, int le
 
 // The 16-byte digest WritePsarc puts at the head of a named entry: MD5 of the name.
 void PsarcNameDigest(const std::string& name, uint8_t digest[16]);
+// The name with the ASCII letters a-z upper-cased, every other byte as it is.
+std::string PsarcUpperCased(const std::string& name);
