@@ -6,9 +6,9 @@
 #                     [ENVIRONMENT var=value] [FIXTURES_REQUIRED fixture])
 #
 # One ctest test a case, named PREFIX + Suite.Case, as gtest_discover_tests names them. With
-# VAREL_TESTS_BY_SUITE=1 in ctest's environment, one test a suite instead (PREFIX + Suite),
-# which runs all of its cases in one process: where every process start is costly (Wine in
-# a VM), that saves a start per case. Each case's result is in the test's output either way.
+# VAREL_TESTS_BY_SUITE=1 in ctest's environment, one test a suite instead (PREFIX + Suite,
+# or Suite/partIofN for a long one), which runs its cases in one process: where every
+# process start is costly (Wine in a VM), that saves a start per case. Each case's result is in the test's output either way.
 function(varel_gtest_cases target)
   cmake_parse_arguments(arg "" "PREFIX;FILTER;WORKING_DIRECTORY;ENVIRONMENT;FIXTURES_REQUIRED"
                         "" ${ARGN})
