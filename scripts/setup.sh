@@ -107,7 +107,14 @@ else
 fi
 if [ "$mode" = emulate ]; then
   echo "setup: i386 programs run emulated: Linux ones under qemu-user, Wine in a VM"
+fi
+if [ "$mode" = emulate ] || [ "$verdict" = refused ]; then
   install "${emulation_packages[@]}"
+fi
+# Where the kernel refuses them, Linux i386 programs (some install scripts among them)
+# start under qemu-user from now until the next boot. Where it runs them, scripts/test.sh
+# registers qemu-user for its own run when VAREL_I386=emulate asks for that path.
+if [ "$verdict" = refused ]; then
   if ! i386_binfmt_registered; then
     if [ "$(id -u)" -ne 0 ]; then
       echo "setup: run as root to register qemu-user for i386 programs (binfmt_misc)" >&2

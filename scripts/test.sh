@@ -39,8 +39,9 @@ summary() {
 
 phase setup bash scripts/setup.sh || exit 1
 mode=$(i386_mode) || exit 1
-if [ "$mode" = emulate ] && [ "$(i386_probe)" = native ]; then
-  # Forced emulation on a machine that runs i386 code: qemu-user serves only this run.
+if [ "$mode" = emulate ] && [ "$(i386_probe)" = native ] && ! i386_binfmt_registered; then
+  # Emulation asked for on a machine that runs i386 code: qemu-user serves this run only.
+  i386_binfmt_register || exit 1
   trap 'i386_binfmt_remove' EXIT
 fi
 

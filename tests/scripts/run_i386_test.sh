@@ -74,5 +74,28 @@ VAREL_I386=emulate VAREL_VM_WRITEBACK= bash "$run_i386" sh -c 'echo o >/proc/sys
 expect "exit status" 125 "$?"
 expect "the reason" yes "$(grep -q 'ended without the command' err && echo yes || echo no)"
 
+# Ctrl-C while the VM runs: status 130, and nothing of the VM left, running or on disk.
+path="VM, interrupted"
+export TMPDIR=$work/tmp
+mkdir -p "$TMPDIR"
+# A job started with & has Ctrl-C ignored, which bash cannot undo: python gives the runner
+# the default a terminal's foreground job has, in a process group of its own.
+VAREL_I386=emulate VAREL_VM_WRITEBACK= python3 -c '
+import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.setsid()
+os.execvp(sys.argv[1], sys.argv[1:])' bash "$run_i386" sleep 600 >out 2>err &
+runner=$!
+for _ in $(seq 1 60); do
+  ls "$TMPDIR"/varel-vm.*/console >/dev/null 2>&1 && break
+  sleep 1
+done
+sleep 5
+kill -INT -- -"$runner"
+wait "$runner"
+expect "exit status" 130 "$?"
+expect "VMs left running" "" "$(pgrep -f "qemu-system.*$TMPDIR" || true)"
+expect "files left" "" "$(ls "$TMPDIR")"
+
 [ "$failures" -eq 0 ] && echo "run-i386: all cases pass"
 exit $((failures > 0))
