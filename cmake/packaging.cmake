@@ -31,7 +31,8 @@ if(WIN32)
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};arc_varel;zip;/")
 else()
   # varel looks for the plug-in beside itself, then in PREFIX/${VAREL_PRIVATE_DIR}; it and the
-  # plug-in find the platform library through their rpaths in either layout.
+  # plug-in find the platform library through their rpaths in either layout. lintian takes
+  # rpaths that start with $ORIGIN, and absolute ones only into /usr/lib/varel itself.
   set(VAREL_PRIVATE_DIR lib/varel)
   target_compile_definitions(varel_host PRIVATE VAREL_PRIVATE_PLUGIN_DIR="${VAREL_PRIVATE_DIR}")
   set_target_properties(varel PROPERTIES INSTALL_RPATH "\$ORIGIN:\$ORIGIN/../${VAREL_PRIVATE_DIR}")
@@ -84,6 +85,7 @@ else()
   set(CPACK_PACKAGE_NAME varel)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};varel;deb;/")
+  # Stripped, as Debian ships programs (the package test runs these stripped files).
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
