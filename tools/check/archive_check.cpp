@@ -161,8 +161,11 @@ const std::vector<CheckFault>& CArchiveCheck::faults() const {
 CEntryChecker::CEntryChecker(const CArchiveCheck& archive)
     : archive_(archive), state_(new (std::nothrow) EntryCheckerState) {}
 
-CEntryChecker::~CEntryChecker() {
-  if (state_ != nullptr && state_->zlibReady) inflateEnd(&state_->zlib);
+CEntryChecker::~CEntryChecker() = default;
+
+EntryCheckerState::~EntryCheckerState() {
+  if (zlibReady) inflateEnd(&zlib);
+  if (fast != nullptr) libdeflate_free_decompressor(fast);
 }
 
 EntryCheck CEntryChecker::Check(uint32_t index) {

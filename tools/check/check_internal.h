@@ -2,6 +2,7 @@
 // an entry checker. Not for callers: archive_check.h is the interface.
 #pragma once
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -42,6 +43,12 @@ struct EntryCheckerState {
   std::vector<uint8_t> out;  // one block's plain bytes and one more
   z_stream zlib{};
   bool zlibReady = false;
+  libdeflate_decompressor* fast = nullptr;  // asked for at the first compressed block
+
+  EntryCheckerState() = default;
+  ~EntryCheckerState();
+  EntryCheckerState(const EntryCheckerState&) = delete;
+  EntryCheckerState& operator=(const EntryCheckerState&) = delete;
 };
 
 // Adds a fault or note.
