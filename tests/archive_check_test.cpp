@@ -13,6 +13,7 @@
 #include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "psarc/psarc.h"
+#include "reference/reference.h"
 #include "tests/support/psarc_test_support.h"
 #include "tools/check/archive_check.h"
 #include "tools/writers/byte_writer.h"
@@ -335,6 +336,28 @@ TEST(ArchiveCheck, ManifestFaultsAreTheArchives) {
             "names and digests are not checked");
   EXPECT_FALSE(c.entries[0].ok());
   for (size_t i = 1; i < c.entries.size(); ++i) EXPECT_TRUE(c.entries[i].ok()) << Describe(c);
+}
+
+// Streams with codes the format reserves, which zlib rejects and libdeflate reads: the
+// plug-in hands over libdeflate's bytes, exactly the bytes due, Adler-32 checked, so the
+// check passes them too. With their checksum broken, zlib's message says why.
+TEST(ArchiveCheck, ReservedCodeStreamsPassAsThePluginDecodesThem) {
+  for (const ReservedCodeStream& r : ReservedCodeStreams()) {
+    SCOPED_TRACE(r.what);
+    PsarcLayout l = LayoutWithManifest("x");
+    AppendPsarcEntry(&l, r.fastPlain.size(),
+                     {PsarcBlock{static_cast<uint32_t>(r.stream.size()), r.stream}});
+    Bytes archive = WritePsarcLayout(l);
+    Checked c = CheckArchive(archive);
+    ASSERT_EQ(c.entries.size(), 2u);
+    EXPECT_TRUE(c.entries[1].ok()) << Describe(c);
+    archive[Offset(archive, 1) + r.stream.size() - 1] ^= 0x01;
+    c = CheckArchive(archive);
+    ASSERT_EQ(c.entries.size(), 2u);
+    ASSERT_FALSE(c.entries[1].ok());
+    EXPECT_EQ(c.entries[1].faults[0].message,
+              std::string("block 1 of 1 does not inflate: ") + r.zlibMessage);
+  }
 }
 
 TEST(ArchiveCheck, TablesCutByTheEndOfTheFile) {
