@@ -338,6 +338,35 @@ TEST(ArchiveCheck, ManifestFaultsAreTheArchives) {
   for (size_t i = 1; i < c.entries.size(); ++i) EXPECT_TRUE(c.entries[i].ok()) << Describe(c);
 }
 
+// A manifest of more names than the listing seeks (65,536 for a few entries): the names
+// past them are counted, not held, and the entries take the listing's names.
+TEST(ArchiveCheck, AManifestOfManyNamesNamesAsTheListingDoes) {
+  std::string text;
+  for (int j = 0; j < 70000; ++j) text += "n" + std::to_string(j) + std::string(1, '\0');
+  const Bytes manifest = BytesOf(text);
+  PsarcLayout l;
+  l.flags = kPsarcFlagZeroSeparated;
+  AppendPsarcEntry(&l, manifest.size(), PsarcBlocksOf(manifest.data(), manifest.size(), 9));
+  for (const char* name : {"n65000", "n69999", "n3"}) {
+    const size_t i = AppendPsarcEntry(&l, 3, {PlainBlock(BytesOf("abc"))});
+    PsarcNameDigest(name, l.entries[i].digest);
+  }
+  const Bytes archive = WritePsarcLayout(l);
+  const Checked c = CheckArchive(archive);
+  const HostListing listing = ListArchive(archive);
+  ASSERT_EQ(c.entries.size(), 4u);
+  ASSERT_EQ(listing.entries.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(c.entries[i].name, listing.entries[i].name);
+  EXPECT_EQ(c.entries[1].name, "n65000");
+  EXPECT_EQ(c.entries[2].name, "n1") << "past the names sought: by position";
+  EXPECT_EQ(c.entries[3].name, "n3");
+  ASSERT_EQ(c.faults.size(), 1u) << Describe(c);
+  EXPECT_EQ(c.faults[0].message, "the manifest holds 70000 names for 3 entries");
+  EXPECT_TRUE(c.entries[1].ok());
+  EXPECT_FALSE(c.entries[2].ok());
+  EXPECT_TRUE(c.entries[3].ok());
+}
+
 // Streams with codes the format reserves, which zlib rejects and libdeflate reads: the
 // plug-in hands over libdeflate's bytes, exactly the bytes due, Adler-32 checked, so the
 // check passes them too. With their checksum broken, zlib's message says why.

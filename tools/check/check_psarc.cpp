@@ -60,48 +60,74 @@ std::vector<std::string> DigestForms(const std::string& name, uint32_t flags) {
   return forms;
 }
 
-// The manifest's names as the listing splits them, a separator that ends the text ending
-// the last name (first layout: the text ends at its first zero byte).
-std::vector<std::string> ManifestNames(const std::vector<uint8_t>& plain, uint32_t flags) {
+// The manifest's text as the listing splits it: [0, end) split at `separator`, a separator
+// that ends the text ending the last name (first layout: the text ends at its first zero
+// byte).
+struct ManifestText {
+  uint8_t separator;
+  size_t end;
+  size_t names;  // how many names it holds
+};
+
+ManifestText SplitManifest(const std::vector<uint8_t>& plain, uint32_t flags) {
   const bool byDigest = (flags & (kPsarcFlagTocByDigest | kPsarcFlagZeroSeparated)) != 0;
   const bool hasZero = std::find(plain.begin(), plain.end(), 0) != plain.end();
   const bool hasBreak = std::find(plain.begin(), plain.end(), '\n') != plain.end();
   const bool zeroSeparated =
       byDigest && hasZero && ((flags & kPsarcFlagZeroSeparated) != 0 || !hasBreak);
-  const uint8_t separator = zeroSeparated ? 0 : '\n';
-  auto end = zeroSeparated ? plain.end() : std::find(plain.begin(), plain.end(), 0);
-  if (end != plain.begin() && *(end - 1) == separator) --end;
+  ManifestText t;
+  t.separator = zeroSeparated ? 0 : '\n';
+  t.end = zeroSeparated ? plain.size() : std::find(plain.begin(), plain.end(), 0) - plain.begin();
+  if (t.end != 0 && plain[t.end - 1] == t.separator) --t.end;
+  t.names = t.end == 0 ? 0 : 1 + std::count(plain.begin(), plain.begin() + t.end, t.separator);
+  return t;
+}
+
+// The first `most` names of the text.
+std::vector<std::string> FirstNames(const std::vector<uint8_t>& plain, const ManifestText& t,
+                                    size_t most) {
   std::vector<std::string> names;
-  if (end == plain.begin()) return names;
-  names.emplace_back();
-  for (auto p = plain.begin(); p != end; ++p) {
-    if (*p == separator) {
-      names.emplace_back();
-    } else {
-      names.back() += static_cast<char>(*p);
-    }
+  for (size_t at = 0; at < t.end && names.size() < most;) {
+    const size_t stop =
+        std::find(plain.begin() + at, plain.begin() + t.end, t.separator) - plain.begin();
+    names.emplace_back(plain.begin() + at, plain.begin() + stop);
+    at = stop + 1;
   }
   return names;
 }
 
 // Names the records as the listing names them and holds each record's digest to its name.
+//
+// The listing seeks each record's name among the first `sought` names only (and a record
+// by position takes one of the first n - 1), so the text is cut after them: a manifest of
+// millions of names, which a small archive can inflate to, costs no more than that.
 void NameAndCheckDigests(ArchiveCheckState* a, const std::vector<uint8_t>& plain,
                          bool manifestWhole, uint32_t flags, const std::vector<Digest>& digests) {
   std::vector<CheckedRecord>& records = a->records;
+  const uint64_t sought =
+      std::max<uint64_t>(2 * uint64_t{records.size() - 1}, kPsarcDigestNamesAtLeast);
+  const ManifestText text = SplitManifest(plain, flags);
+  const std::vector<std::string> split = FirstNames(plain, text, static_cast<size_t>(sought));
+  size_t cut = plain.size();
+  if (text.names > sought) {
+    // Where the sought-th name ends: the separator after it, which the cut text leaves out.
+    cut = 0;
+    for (const std::string& name : split) cut += name.size() + 1;
+    --cut;
+  }
   // The listing's names: the manifest as its work buffer holds it, zeros after its bytes.
-  std::vector<uint8_t> buffer(plain);
-  buffer.resize(plain.size() + kPsarcWorkMargin, 0);
+  std::vector<uint8_t> buffer(plain.begin(), plain.begin() + cut);
+  buffer.resize(cut + kPsarcWorkMargin, 0);
   const std::vector<std::string> names =
-      PsarcNamesDefinition(buffer.data(), buffer.size(), plain.size(), flags, digests);
+      PsarcNamesDefinition(buffer.data(), buffer.size(), cut, flags, digests);
   for (size_t i = 1; i < records.size() && i - 1 < names.size(); ++i)
     records[i].name = names[i - 1];
   if (!manifestWhole) return;
 
-  const std::vector<std::string> split = ManifestNames(plain, flags);
   const size_t named = a->count - 1;
-  if (split.size() != named) {
+  if (text.names != named) {
     AddFault(&a->faults, CheckFaultKind::kManifest,
-             "the manifest holds " + std::to_string(split.size()) + " names for " +
+             "the manifest holds " + std::to_string(text.names) + " names for " +
                  std::to_string(named) + " entries");
   }
   // Every form of every name, to say whose digest a record carries when not its own.
