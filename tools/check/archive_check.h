@@ -56,7 +56,8 @@ enum class CheckFaultKind : uint8_t {
   kRecord,       // its record lies past the end of the file or of its table, or holds a
                  // value no reader can take (a negative PKG field, a size of 2 GiB or more)
   kStoredBytes,  // its stored bytes run past the end of the file, or into the tables
-  kBlockTable,   // PSARC: its block indices run past the end of the block table
+  kBlockTable,   // PSARC: its block indices run past the end of the block table (or its
+                 // block sizes past the end of the file)
   kBlock,        // PSARC: a block is not what it stands for (does not inflate, wrong length)
   kLzStream,     // PKG: the LZ stream is not whole
   kStoredSize,   // PKG: a stored entry's stored bytes are not its plain size

@@ -195,7 +195,7 @@ std::string ZlibVerdict(EntryCheckerState* state, const uint8_t* in, uint32_t st
     z = z_stream();
     if (inflateInit(&z) != Z_OK) {
       *noMemory = true;
-      return "out of memory";
+      return "cannot be inflated: out of memory";
     }
     state->zlibReady = true;
   } else if (inflateReset(&z) != Z_OK) {
@@ -224,7 +224,7 @@ std::string ZlibVerdict(EntryCheckerState* state, const uint8_t* in, uint32_t st
   if (rc == Z_NEED_DICT) return "does not inflate: it asks for a preset dictionary";
   if (rc == Z_MEM_ERROR) {
     *noMemory = true;
-    return "out of memory";
+    return "cannot be inflated: out of memory";
   }
   if (z.avail_out == 0) {
     return "inflates to more than the " + std::to_string(due) + " plain bytes it stands for";
@@ -322,7 +322,7 @@ void OpenPsarc(ArchiveCheckState* a, const uint8_t* header) {
       continue;
     }
     if (r.param + blocks > a->blockValues.size()) {
-      AddFault(&r.found, CheckFaultKind::kRecord,
+      AddFault(&r.found, CheckFaultKind::kBlockTable,
                "its block sizes lie past the end of the file" + FileEndsAt(fileSize));
       r.walk = false;
       continue;
