@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tools/util/ordered_pool.h"
 #include "tools/writers/archive_stream.h"
-#include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {
 
 // Sleeps for a while that varies from task to task, so that later tasks often finish first.
-class CNumberTask : public CPackTask {
+class CNumberTask : public CPoolTask {
  public:
   CNumberTask(int number, std::atomic<int>* running, int* mostRunning)
       : number_(number), running_(running), mostRunning_(mostRunning) {}
@@ -47,13 +47,13 @@ TEST(PackPipeline, ConsumesInPushOrderWithinTheWindow) {
     std::vector<int> order;
     size_t pushed = 0;
     size_t mostInFlight = 0;
-    CPackPipeline pipeline(jobs, 5, [&](CPackTask& t) {
+    COrderedPool pipeline(jobs, 5, [&](CPoolTask& t) {
       order.push_back(static_cast<CNumberTask&>(t).number());
       return true;
     });
     for (int i = 0; i < 60; ++i) {
       ASSERT_TRUE(
-          pipeline.Push(std::unique_ptr<CPackTask>(new CNumberTask(i, &running, &mostRunning))));
+          pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning))));
       ++pushed;
       mostInFlight = std::max(mostInFlight, pushed - order.size());
     }
@@ -77,9 +77,9 @@ TEST(PackPipeline, CostsInFlightStayWithinTheBudget) {
     std::vector<uint64_t> inFlight;  // costs pushed and not consumed, oldest first
     uint64_t mostOverBudget = 0;
     size_t aloneViolations = 0;
-    CPackPipeline pipeline(
+    COrderedPool pipeline(
         jobs, 8,
-        [&](CPackTask& t) {
+        [&](CPoolTask& t) {
           order.push_back(static_cast<CNumberTask&>(t).number());
           inFlight.erase(inFlight.begin());
           return true;
@@ -96,7 +96,7 @@ TEST(PackPipeline, CostsInFlightStayWithinTheBudget) {
       }
       inFlight.push_back(costs[i]);
       ASSERT_TRUE(pipeline.Push(
-          std::unique_ptr<CPackTask>(new CNumberTask(i, &running, &mostRunning)), costs[i]));
+          std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning)), costs[i]));
     }
     ASSERT_TRUE(pipeline.Finish());
     ASSERT_EQ(order.size(), 12u);
@@ -120,7 +120,7 @@ TEST(PackPipeline, CostsHeldWhileRunningAreLetInWhenATaskStarts) {
     std::vector<int> started;
     std::atomic<bool> gate{false};
   } watch;
-  class CCostTask : public CPackTask {
+  class CCostTask : public CPoolTask {
    public:
     CCostTask(int number, uint64_t cost, bool gated, Watch* watch)
         : number(number), cost_(cost), gated_(gated), watch_(watch) {}
@@ -150,15 +150,15 @@ TEST(PackPipeline, CostsHeldWhileRunningAreLetInWhenATaskStarts) {
     Watch* watch_;
   };
   std::vector<int> order;
-  CPackPipeline pipeline(
+  COrderedPool pipeline(
       2, 16,
-      [&](CPackTask& t) {
+      [&](CPoolTask& t) {
         order.push_back(static_cast<CCostTask&>(t).number);
         return true;
       },
       budget, CostHeld::kWhileRunning);
   const auto push = [&](int number, uint64_t cost, bool gated) {
-    return pipeline.Push(std::unique_ptr<CPackTask>(new CCostTask(number, cost, gated, &watch)),
+    return pipeline.Push(std::unique_ptr<CPoolTask>(new CCostTask(number, cost, gated, &watch)),
                          cost);
   };
   // Both threads held by the first two; then the others wait, the costliest last but one.
@@ -202,13 +202,13 @@ TEST(PackPipeline, AFailedTaskAndARefusedConsumeStopIt) {
     int mostRunning = 0;
     CNumberTask::failAt = 7;
     std::vector<int> consumed;
-    CPackPipeline pipeline(jobs, 4, [&](CPackTask& t) {
+    COrderedPool pipeline(jobs, 4, [&](CPoolTask& t) {
       consumed.push_back(static_cast<CNumberTask&>(t).number());
       return !t.failed;
     });
     bool ok = true;
     for (int i = 0; i < 30 && ok; ++i) {
-      ok = pipeline.Push(std::unique_ptr<CPackTask>(new CNumberTask(i, &running, &mostRunning)));
+      ok = pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning)));
     }
     ok = ok && pipeline.Finish();
     CNumberTask::failAt = -1;
@@ -216,7 +216,7 @@ TEST(PackPipeline, AFailedTaskAndARefusedConsumeStopIt) {
     ASSERT_FALSE(consumed.empty());
     EXPECT_EQ(consumed.back(), 7) << "nothing is consumed after the failure";
     EXPECT_FALSE(
-        pipeline.Push(std::unique_ptr<CPackTask>(new CNumberTask(99, &running, &mostRunning))));
+        pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(99, &running, &mostRunning))));
   }
 }
 

@@ -5,7 +5,7 @@
 
 #include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
-#include "tools/varel_host/interrupt_cleanup.h"
+#include "tools/os/interrupt_cleanup.h"
 
 #if !defined(_WIN32)
 #include <signal.h>

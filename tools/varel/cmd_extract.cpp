@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/os/console.h"
+#include "tools/os/files.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/ordered_pool.h"
+#include "tools/util/progress.h"
+#include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/damage_report.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/console.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/host_fs.h"
-#include "tools/varel_host/progress.h"
-#include "tools/varel_host/unicode_text.h"
-#include "tools/writers/pack_pool.h"
 
 namespace {
 
@@ -299,7 +299,7 @@ struct ExtractShared {
 // first (staging); Run, on a pool thread, looks at its target and, when the file is to be
 // written, reads the entry's stored bytes, decodes them through the plug-in and stages the
 // contents; ExtractFile, on the main thread in plan order, writes it.
-class CExtractTask : public CPackTask {
+class CExtractTask : public CPoolTask {
  public:
   CExtractTask(const ExtractShared& shared, const PlannedFile& file, size_t position)
       : position(position), shared_(shared), file_(file) {}
@@ -410,7 +410,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   uint64_t bytesDone = 0;
   ExtractTally tally;
   std::set<std::string> made;  // folders, made on this thread only
-  const auto consume = [&](CPackTask& done) {
+  const auto consume = [&](CPoolTask& done) {
     CExtractTask& task = static_cast<CExtractTask&>(done);
     const PlannedFile& f = plan[task.position];
     progress.Update(task.position, bytesDone);
@@ -438,7 +438,7 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
   CReaderPool readers;  // outlives the pipeline's threads
   const size_t window = kExtractWindowPerJob * std::max(request.jobs, 1u);
-  CPackPipeline pipeline(request.jobs, window, consume, budget, CostHeld::kWhileRunning);
+  COrderedPool pipeline(request.jobs, window, consume, budget, CostHeld::kWhileRunning);
   const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
     const PlannedFile& f = plan[k];

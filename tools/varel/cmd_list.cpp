@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/progress.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/damage_report.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/progress.h"
 
 namespace {
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/engine/pack_inputs.h"
+#include "tools/os/console.h"
+#include "tools/os/files.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/ordered_pool.h"
+#include "tools/util/progress.h"
+#include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
-#include "tools/varel/pack_io.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/console.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/host_fs.h"
-#include "tools/varel_host/progress.h"
-#include "tools/varel_host/unicode_text.h"
-#include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 

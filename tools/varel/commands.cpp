@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/plugin_host/entry_names.h"
+#include "tools/plugin_host/name_pattern.h"
+#include "tools/util/ordered_pool.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/name_pattern.h"
 #include "tools/writers/archive_stream.h"
-#include "tools/writers/pack_pool.h"
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -153,14 +153,14 @@ const OptionSpec kJobsOption = {"-j", "--jobs", true};
 bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs) {
   const auto given = parsed.values.find(kJobsOption.longName);
   if (given == parsed.values.end()) {
-    *jobs = DefaultPackJobs();
+    *jobs = DefaultJobs();
     return true;
   }
   const std::string& text = given->second;
   char* end = nullptr;
   const unsigned long n = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || n < 1 || n > kMaxPackJobs) {
-    Report(command, Format("--jobs takes a number from 1 to %u", kMaxPackJobs));
+  if (text.empty() || *end != 0 || n < 1 || n > kMaxJobs) {
+    Report(command, Format("--jobs takes a number from 1 to %u", kMaxJobs));
     return false;
   }
   *jobs = static_cast<unsigned>(n);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/varel_host/host_archive.h"
-#include "tools/varel_host/plugin_loader.h"
+#include "tools/plugin_host/host_archive.h"
+#include "tools/plugin_host/plugin_loader.h"
 
 // Exit codes scripts can rely on.
 constexpr int kExitOk = 0;
@@ -73,7 +73,7 @@ bool ParseIgnoreCase(const char* command, const ParsedArgs& parsed, bool* ignore
 
 // The option that sets the threads of pack and extract, and its value: one thread per
 // core when it is not given; false (after saying why) unless it is a number from 1 to
-// kMaxPackJobs.
+// kMaxJobs.
 extern const OptionSpec kJobsOption;
 bool ParseJobs(const char* command, const ParsedArgs& parsed, unsigned* jobs);
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/os/console.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/console.h"
 
 namespace {
 

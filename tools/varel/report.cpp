@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/varel_host/console.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/interrupt_cleanup.h"
-#include "tools/varel_host/progress.h"
+#include "tools/os/console.h"
+#include "tools/os/interrupt_cleanup.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/progress.h"
 
 namespace {
 

@@ -1,0 +1,89 @@
+#include "tools/plugin_host/host_file.h"
+
+#include <algorithm>
+
+#include "tools/os/console.h"
+
+CHostFile::~CHostFile() { Close(); }
+
+void CHostFile::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  source_ = ArchiveSource();
+  copy_.Abandon();
+}
+
+bool CHostFile::CopyStream(const std::string& path, std::string* error) {
+  if (path == "-" && IsTerminal(stdin)) {
+    *error = "-: standard input is a terminal; pipe an archive in, or name a file";
+    return false;
+  }
+  std::string why;
+  if (!copy_.Open(TemporaryFolder(), "varel-copy", &why)) {
+    *error = path + ": no temporary file to copy it into: " + why;
+    return false;
+  }
+  return CopyStreamInto(path, &copy_, error) && copy_.FinishWriting(error);
+}
+
+const std::string& CHostFile::readPath() const {
+  return copy_.temporaryPath().empty() ? path_ : copy_.temporaryPath();
+}
+
+bool CHostFile::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  // A name that stands for something other than a file (a FIFO, /dev/stdin on a pipe).
+  const bool stream = path == "-" || GetPathKind(path) == PathKind::kOther;
+  if (stream && !CopyStream(path, error)) return false;
+  const std::string& opened = stream ? copy_.temporaryPath() : path;
+  if (!OpenFileForReading(opened, &handle_, &size_, error)) {
+    Close();
+    return false;
+  }
+  header_.assign(kHostHeaderBytes, 0);
+  std::vector<uint8_t> head;
+  if (!ReadAt(0, kHostHeaderBytes, &head)) {
+    *error = path + ": cannot read";
+    Close();
+    return false;
+  }
+  std::copy(head.begin(), head.end(), header_.begin());
+  source_.file = handle_;
+  source_.header = header_.data();
+  return true;
+}
+
+bool CHostFile::ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out) {
+  out->clear();
+  if (offset >= size_) return true;
+  n = std::min<uint64_t>(n, size_ - offset);
+  if (n > 0x7FFFFFFFu) return false;
+  out->resize(static_cast<size_t>(n));
+  uint32_t got = 0;
+  if (!ReadInto(offset, out->data(), static_cast<uint32_t>(n), &got)) {
+    out->clear();
+    return false;
+  }
+  out->resize(got);
+  return true;
+}
+
+bool CHostFile::ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got) {
+  *got = 0;
+  if (n == 0) return true;
+  LONG high = static_cast<LONG>(offset >> 32);
+  if (SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      offset != 0xFFFFFFFFu) {
+    return false;
+  }
+  // ReadFile may deliver less than asked; keep reading until the end of the file.
+  while (*got < n) {
+    DWORD part = 0;
+    if (!ReadFile(handle_, out + *got, n - *got, &part, nullptr)) return false;
+    if (part == 0) break;
+    *got += part;
+  }
+  return true;
+}
