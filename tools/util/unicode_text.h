@@ -48,9 +48,8 @@ bool CodePageFromUtf8(const std::string& text, UINT codePage, std::string* bytes
 
 // The code point in upper or lower case, one code point for one (no "SS" for U+00DF); a
 // code point without another case comes back as it is. On Windows the system's own case
-// table; on Linux a table of the scripts with case in everyday names: Latin (ASCII,
-// Latin-1, Extended-A and Extended Additional), Greek, Cyrillic, Armenian, Roman numerals,
-// circled and full-width letters.
+// table; on Linux every simple case pair of the Unicode version utf8proc was built with
+// (tools/os/case_map_posix.cpp).
 uint32_t UpperCase(uint32_t codePoint);
 uint32_t LowerCase(uint32_t codePoint);
 // The text with every code point in upper case: two texts that are equal but for case give
