@@ -26,7 +26,7 @@ class CPackInputFiles : public CEntrySource {
 
  private:
   const std::vector<PackInput>& inputs_;
-  CInputFile file_;
+  CFileReader file_;
   size_t open_ = SIZE_MAX;  // the index of the open file
 };
 

@@ -1,5 +1,5 @@
 // The platform-neutral part of the file-system layer: paths, nested folders, whole-file
-// reads through the handle calls, and the output file's temporary-name protocol.
+// reads, and the output file's temporary-name protocol.
 #include "tools/os/files.h"
 
 #include <algorithm>
@@ -15,7 +15,6 @@ namespace {
 std::atomic<unsigned> g_tempCounter{0};
 
 constexpr uint64_t kMaxWholeFile = 0x80000000ull;
-constexpr DWORD kReadChunk = 1u << 24;
 
 }  // namespace
 
@@ -54,70 +53,25 @@ bool MakeFolders(const std::string& path, std::string* error) {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   out->clear();
-  HANDLE file = INVALID_HANDLE_VALUE;
-  uint64_t size = 0;
-  if (!OpenFileForReading(path, &file, &size, error)) return false;
-  bool ok = true;
-  if (size >= kMaxWholeFile) {
+  CFileReader file;
+  if (!file.Open(path, error)) return false;
+  if (file.size() >= kMaxWholeFile) {
     *error = path + ": 2 GiB or more";
-    ok = false;
-  } else {
-    try {
-      out->resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-      *error = path + ": not enough memory to read it";
-      ok = false;
-    }
-  }
-  size_t done = 0;
-  while (ok && done < out->size()) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(out->size() - done, kReadChunk));
-    if (!ReadFile(file, out->data() + done, want, &got, nullptr)) {
-      *error = path + ": cannot read";
-      ok = false;
-    } else if (got == 0) {
-      out->resize(done);  // the file shrank while we read it
-    }
-    done += got;
-  }
-  CloseHandle(file);
-  if (!ok) out->clear();
-  return ok;
-}
-
-bool CInputFile::Open(const std::string& path, std::string* error) {
-  Close();
-  path_ = path;
-  uint64_t size = 0;
-  return OpenFileForReading(path, &handle_, &size, error);
-}
-
-bool CInputFile::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error) {
-  *got = 0;
-  // The low part comes back; all ones is a failure unless it is the position asked for.
-  const DWORD low = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-  LONG high = static_cast<LONG>(offset >> 32);
-  if (SetFilePointer(handle_, static_cast<LONG>(low), &high, FILE_BEGIN) != low) {
-    *error = path_ + ": cannot read";
     return false;
   }
-  while (*got < n) {
-    DWORD read = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - *got, kReadChunk));
-    if (!ReadFile(handle_, out + *got, want, &read, nullptr)) {
-      *error = path_ + ": cannot read";
-      return false;
-    }
-    if (read == 0) break;
-    *got += read;
+  try {
+    out->resize(static_cast<size_t>(file.size()));
+  } catch (const std::bad_alloc&) {
+    *error = path + ": not enough memory to read it";
+    return false;
   }
+  size_t got = 0;
+  if (!file.ReadAt(0, out->data(), out->size(), &got, error)) {
+    out->clear();
+    return false;
+  }
+  out->resize(got);  // the file shrank while we read it
   return true;
-}
-
-void CInputFile::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
 }
 
 bool COutputFile::Open(const std::string& folder, const std::string& name, std::string* error) {

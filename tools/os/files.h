@@ -41,24 +41,32 @@ bool ListFolder(const std::string& path, std::vector<std::string>* names, std::s
 // which the plug-in reads through, and gives its size. A folder is refused.
 bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
                         std::string* error);
-// A file read in pieces, at any offset, through OpenFileForReading's handle.
-class CInputFile {
+// A file read at any offset by any number of threads at once. Every read carries its own
+// offset (pread on Linux; ReadFile with an OVERLAPPED offset on Windows), so no file
+// position is shared and one open file serves every thread; ReadAt may be called from
+// several threads at the same time (Open and Close may not).
+class CFileReader {
  public:
-  CInputFile() = default;
-  ~CInputFile() { Close(); }
-  CInputFile(const CInputFile&) = delete;
-  CInputFile& operator=(const CInputFile&) = delete;
+  CFileReader() = default;
+  ~CFileReader() { Close(); }
+  CFileReader(const CFileReader&) = delete;
+  CFileReader& operator=(const CFileReader&) = delete;
 
+  // Opens an existing file (a folder is refused) and takes its size.
   bool Open(const std::string& path, std::string* error);
-  // Reads up to n bytes at offset into out: *got is below n only at the end of the file.
-  bool ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error);
+  // Reads up to n bytes at offset into out: *got is below n only at the end of the file,
+  // and 0 at or past it. Any 64-bit offset is taken as it is.
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got, std::string* error) const;
   void Close();
   const std::string& path() const { return path_; }
-  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // The size when it was opened.
+  uint64_t size() const { return size_; }
+  bool isOpen() const { return handle_ != -1; }
 
  private:
   std::string path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  uint64_t size_ = 0;
+  intptr_t handle_ = -1;  // a HANDLE on Windows, a file descriptor on Linux
 };
 
 // The folder for temporary files: TMPDIR (else /tmp) on Linux, the system's (TMP, TEMP)

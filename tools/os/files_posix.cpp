@@ -112,6 +112,53 @@ bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
   return true;
 }
 
+bool CFileReader::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = Failure(path);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    *error = path + ": " + ErrorText(S_ISDIR(st.st_mode) ? EISDIR : errno);
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool CFileReader::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got,
+                         std::string* error) const {
+  *got = 0;
+  // pread takes a signed offset: past its range there is nothing to read.
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return true;
+  while (*got < n) {
+    const uint64_t at = offset + *got;
+    if (at > static_cast<uint64_t>(INT64_MAX)) break;
+    // At most 1 GiB a call, which every kernel delivers whole from a file.
+    const size_t want = std::min<size_t>(n - *got, size_t{1} << 30);
+    const ssize_t part = pread(static_cast<int>(handle_), out + *got, want, static_cast<off_t>(at));
+    if (part < 0 && errno == EINTR) continue;
+    if (part < 0) {
+      *error = path_ + ": cannot read: " + ErrorText(errno);
+      return false;
+    }
+    if (part == 0) break;
+    *got += static_cast<size_t>(part);
+  }
+  return true;
+}
+
+void CFileReader::Close() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  size_ = 0;
+}
+
 bool CopyStreamInto(const std::string& path, COutputFile* out, std::string* error) {
   const bool standardInput = path == "-";
   const int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);

@@ -157,6 +157,45 @@ bool OpenFileForReading(const std::string& path, HANDLE* handle, uint64_t* size,
   return true;
 }
 
+bool CFileReader::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (!OpenFileForReading(path, &file, &size_, error)) return false;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+bool CFileReader::ReadAt(uint64_t offset, uint8_t* out, size_t n, size_t* got,
+                         std::string* error) const {
+  *got = 0;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  while (*got < n) {
+    const uint64_t at = offset + *got;
+    // The offset goes with the call: on a handle opened for synchronous reads the system
+    // reads there and nowhere else, whatever other threads do with the same handle.
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - *got, DWORD{1} << 30));
+    DWORD part = 0;
+    if (!ReadFile(file, out + *got, want, &part, &where)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;  // at or past the end
+      *error = path_ + ": cannot read";
+      return false;
+    }
+    if (part == 0) break;
+    *got += part;
+  }
+  return true;
+}
+
+void CFileReader::Close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  size_ = 0;
+}
+
 bool CopyStreamInto(const std::string& path, COutputFile* out, std::string* error) {
   const bool standardInput = path == "-";
   const HANDLE in = standardInput ? GetStdHandle(STD_INPUT_HANDLE)

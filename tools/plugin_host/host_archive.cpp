@@ -36,7 +36,6 @@ bool CHostArchive::Open(const PluginExports& plugin, const std::string& path, st
   entries_.clear();
   names_.clear();
   damage_.clear();
-  reader_.Close();
   type_ = kTypeNone;
   if (!file_.Open(path, error)) return false;
   int32_t type = kTypeNone;
@@ -119,7 +118,7 @@ bool CHostArchive::Extract(size_t i, const Sink& sink, std::string* error) {
   return piece.Deliver(sink, error);
 }
 
-void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
+void CHostArchive::Read(size_t i, CEntryPiece* piece) const {
   piece->plugin_ = plugin_;
   piece->read_ = true;
   piece->record_ = entries_.at(i);
@@ -151,12 +150,10 @@ void CHostArchive::Read(size_t i, CEntryPiece* piece, CInputFile* reader) {
     piece->Fail("not enough memory for its stored bytes");
     return;
   }
-  if (reader == nullptr) reader = &reader_;
   std::string why;
   size_t got = 0;
-  if (((!reader->isOpen() || reader->path() != readPath()) && !reader->Open(readPath(), &why)) ||
-      !reader->ReadAt(record.offset, piece->stored_.data(), packed, &got, &why) || got != packed) {
-    reader->Close();
+  if (!file_.reader().ReadAt(record.offset, piece->stored_.data(), packed, &got, &why) ||
+      got != packed) {
     piece->Fail("cannot read its stored bytes");
   }
 }

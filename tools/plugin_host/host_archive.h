@@ -16,8 +16,8 @@
 #include "tools/plugin_host/plugin_loader.h"
 
 // One entry on its way out, in three steps, so that the plug-in's work can run on a thread
-// of its own: Read (the stored bytes, through a reader of the thread's own or the
-// archive's, one thread at a time), Decode (TZK_GetFile on the piece's own copies of the
+// of its own: Read (the stored bytes, through the archive's reader: any thread, several at
+// once), Decode (TZK_GetFile on the piece's own copies of the
 // record and the stored bytes: any thread, several at once), Deliver (the contents to a
 // sink). A step after a failed one fails with the same error. While it decodes a piece
 // holds packedSize + size bytes (and the plug-in's margin); before, the stored bytes only;
@@ -82,11 +82,9 @@ class CHostArchive {
   typedef CEntryPiece::Sink Sink;
   bool Extract(size_t i, const Sink& sink, std::string* error);
   // The first step of an extraction: checks entry i and reads its stored bytes into piece
-  // (a failure is kept in the piece, for Deliver to report). Through reader, which any
-  // thread may use at the same time as others use theirs, or else the archive's own (one
-  // thread at a time); a reader is opened on readPath() when it is not open on it yet.
-  void Read(size_t i, CEntryPiece* piece, CInputFile* reader = nullptr);
-  const std::string& readPath() const { return file_.readPath(); }
+  // (a failure is kept in the piece, for Deliver to report). Any thread may call it, several
+  // at once: every read carries its own offset.
+  void Read(size_t i, CEntryPiece* piece) const;
 
  private:
   PluginExports plugin_;
@@ -95,5 +93,4 @@ class CHostArchive {
   std::vector<ArchiveEntry> entries_;
   std::vector<EntryName> names_;
   std::vector<EntryDamage> damage_;
-  CInputFile reader_;  // the stored bytes of entries read on the archive's own thread
 };

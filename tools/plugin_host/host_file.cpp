@@ -9,6 +9,7 @@ CHostFile::~CHostFile() { Close(); }
 void CHostFile::Close() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  reader_.Close();
   source_ = ArchiveSource();
   copy_.Abandon();
 }
@@ -37,7 +38,7 @@ bool CHostFile::Open(const std::string& path, std::string* error) {
   const bool stream = path == "-" || GetPathKind(path) == PathKind::kOther;
   if (stream && !CopyStream(path, error)) return false;
   const std::string& opened = stream ? copy_.temporaryPath() : path;
-  if (!OpenFileForReading(opened, &handle_, &size_, error)) {
+  if (!OpenFileForReading(opened, &handle_, &size_, error) || !reader_.Open(opened, error)) {
     Close();
     return false;
   }
@@ -54,36 +55,18 @@ bool CHostFile::Open(const std::string& path, std::string* error) {
   return true;
 }
 
-bool CHostFile::ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out) {
+bool CHostFile::ReadAt(uint64_t offset, uint64_t n, std::vector<uint8_t>* out) const {
   out->clear();
   if (offset >= size_) return true;
   n = std::min<uint64_t>(n, size_ - offset);
   if (n > 0x7FFFFFFFu) return false;
   out->resize(static_cast<size_t>(n));
-  uint32_t got = 0;
-  if (!ReadInto(offset, out->data(), static_cast<uint32_t>(n), &got)) {
+  size_t got = 0;
+  std::string ignored;  // callers say what they were reading
+  if (!reader_.ReadAt(offset, out->data(), out->size(), &got, &ignored)) {
     out->clear();
     return false;
   }
   out->resize(got);
-  return true;
-}
-
-bool CHostFile::ReadInto(uint64_t offset, uint8_t* out, uint32_t n, uint32_t* got) {
-  *got = 0;
-  if (n == 0) return true;
-  LONG high = static_cast<LONG>(offset >> 32);
-  if (SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-          INVALID_SET_FILE_POINTER &&
-      offset != 0xFFFFFFFFu) {
-    return false;
-  }
-  // ReadFile may deliver less than asked; keep reading until the end of the file.
-  while (*got < n) {
-    DWORD part = 0;
-    if (!ReadFile(handle_, out + *got, n - *got, &part, nullptr)) return false;
-    if (part == 0) break;
-    *got += part;
-  }
   return true;
 }

@@ -263,35 +263,9 @@ struct StagedFile {
   }
 };
 
-// Readers of the archive for the pool's threads: each is used by one thread at a time and
-// stays open for the next entry, so there are never more than threads.
-class CReaderPool {
- public:
-  CInputFile* Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.empty()) {
-      readers_.emplace_back(new CInputFile);
-      return readers_.back().get();
-    }
-    CInputFile* reader = free_.back();
-    free_.pop_back();
-    return reader;
-  }
-  void Give(CInputFile* reader) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    free_.push_back(reader);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<CInputFile>> readers_;
-  std::vector<CInputFile*> free_;
-};
-
 // What the tasks of one extraction share.
 struct ExtractShared {
-  CHostArchive* archive;
-  CReaderPool* readers;  // when tasks run on pool threads; else they read through archive
+  const CHostArchive* archive;
   ExistingPolicy policy;
 };
 
@@ -310,13 +284,7 @@ class CExtractTask : public CPoolTask {
     // A target that is taken now is most likely not written: the entry is left unread,
     // and read when its turn writes it after all.
     if (found != Outcome::kWritten) return;
-    if (shared_.readers != nullptr) {
-      CInputFile* reader = shared_.readers->Take();
-      shared_.archive->Read(file_.index, &piece, reader);
-      shared_.readers->Give(reader);
-    } else {
-      shared_.archive->Read(file_.index, &piece);
-    }
+    shared_.archive->Read(file_.index, &piece);
     piece.Decode();
     staged.Stage(&piece, file_.components.back());
   }
@@ -436,10 +404,9 @@ ExtractTally ExtractPlan(CHostArchive* archive, const ExtractRequest& request,
   };
   const uint64_t budget =
       std::min<uint64_t>(kExtractBudget, kExtractBytesPerJob * std::max(request.jobs, 1u));
-  CReaderPool readers;  // outlives the pipeline's threads
   const size_t window = kExtractWindowPerJob * std::max(request.jobs, 1u);
   COrderedPool pipeline(request.jobs, window, consume, budget, CostHeld::kWhileRunning);
-  const ExtractShared shared = {archive, pipeline.pooled() ? &readers : nullptr, request.policy};
+  const ExtractShared shared = {archive, request.policy};
   for (size_t k = 0; k < plan.size(); ++k) {
     const PlannedFile& f = plan[k];
     std::unique_ptr<CExtractTask> task(new CExtractTask(shared, f, k));

@@ -146,7 +146,7 @@ bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<PackInp
     PackInput& entry = (*entries)[i];
     entry.path = in.path;
     std::string why;
-    CInputFile file;
+    CFileReader file;
     if (!GetFileSize(in.path, &entry.size, &why) || !file.Open(in.path, &why)) {
       Report("pack", why);
       ok = false;
@@ -267,7 +267,7 @@ bool CollectInputs(const PackRequest& request, std::vector<Input>* inputs) {
 // reports that).
 bool SendToStdout(COutputFile* output, std::string* error) {
   if (!output->FinishWriting(error)) return false;
-  CInputFile archive;
+  CFileReader archive;
   if (!archive.Open(output->temporaryPath(), error)) return false;
   std::vector<uint8_t> buffer(1u << 20);
   for (uint64_t offset = 0;;) {
