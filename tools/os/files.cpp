@@ -82,15 +82,19 @@ bool COutputFile::Open(const std::string& folder, const std::string& name, std::
     tempPath_ =
         JoinPath(folder.empty() ? "." : folder, ".varel-" + std::to_string(ProcessNumber()) + "-" +
                                                     std::to_string(g_tempCounter++) + ".tmp");
-    // Watched before it exists (interrupt_cleanup.h says why).
+    // Watched before it exists (interrupt_cleanup.h says why); a file an interrupt could
+    // not remove is not made.
     watch_ = WatchTemporaryFile(tempPath_);
-    const CreateResult r = CreateNewFile(tempPath_, &handle_, &why);
-    if (r == CreateResult::kCreated) {
-      if (!InterruptUnderWay()) return true;
-      Abandon();
-      *error = finalPath_ + ": cannot create: interrupted";
+    if (watch_ < 0) {
+      *error = finalPath_ + (InterruptUnderWay()
+                                 ? ": cannot create: interrupted"
+                                 : ": cannot create: its temporary file cannot be watched");
+      tempPath_.clear();
       return false;
     }
+    const CreateResult r = CreateNewFile(tempPath_, &handle_, &why);
+    MakingDone();
+    if (r == CreateResult::kCreated) return true;
     UnwatchTemporaryFile(watch_);
     watch_ = -1;
     if (r == CreateResult::kFailed) break;

@@ -26,6 +26,8 @@ unsigned ProcessNumber();
 // deletion) and goes once its handle is closed.
 bool PrepareRemovalPath(const std::string& path, void* out, size_t room);
 void RemovePreparedPath(const void* prepared);
+// Sleeps about a millisecond, for an interrupt handler that waits (async-signal-safe).
+void PauseOneMillisecond();
 // Installs the handlers that call RemoveWatchedFiles (interrupt_cleanup.h) when the run is
 // interrupted.
 void InstallInterruptHandlers();

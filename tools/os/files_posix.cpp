@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,6 +227,11 @@ bool PrepareRemovalPath(const std::string& path, void* out, size_t room) {
 }
 
 void RemovePreparedPath(const void* prepared) { unlink(static_cast<const char*>(prepared)); }
+
+void PauseOneMillisecond() {
+  const struct timespec pause = {0, 1000000};
+  nanosleep(&pause, nullptr);
+}
 
 bool WriteToHandle(intptr_t handle, const uint8_t* data, size_t n, std::string* why) {
   while (n > 0) {

@@ -284,6 +284,8 @@ void RemovePreparedPath(const void* prepared) {
   DeleteFileW(static_cast<const wchar_t*>(prepared));
 }
 
+void PauseOneMillisecond() { Sleep(1); }
+
 bool WriteToHandle(intptr_t handle, const uint8_t* data, size_t n, std::string* why) {
   while (n > 0) {
     const DWORD want = static_cast<DWORD>(std::min<size_t>(n, kWriteChunk));

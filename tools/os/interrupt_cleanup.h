@@ -7,15 +7,22 @@
 
 #include <string>
 
-// Starts watching path (installing the handlers on first use). Returns a ticket for
-// Unwatch, or -1 when every slot is taken (the file is then left unwatched).
+// Starts watching path, a temporary file about to be made (installing the handlers on first
+// use): every file a run holds at once is watched, however many. Returns a ticket for
+// Unwatch, or -1 when the file must not be made: an interrupt is under way
+// (InterruptUnderWay), memory ran out, or the path's removal form is longer than 4096
+// UTF-16 units. After a ticket, MakingDone once the attempt to make the file has ended.
 //
-// A file is watched before it is made, and given up when an interrupt is under way once it
-// is made: the handler may stop the very thread that makes it (the file is then never
-// made), or run on another thread before or after it is made. Both the handler's flag and
-// the slots are sequentially consistent, so either the handler sees the slot armed or the
-// maker sees the flag, and no file is left behind.
+// A handler may run on another thread (or stop this one) at any moment; the slots, the
+// handler's flag and the count of files being made are sequentially consistent. A maker
+// counts itself in before it looks at the flag, and a handler sets the flag before it looks
+// at the count and waits (a little while at most) for the makers in flight, then removes
+// what the slots hold: so either the maker sees the flag and makes nothing, or the handler
+// waits for its file to exist before removing it. A handler that stops the very thread that
+// is making a file stops waiting after a moment: that file is removed if it exists, and
+// is never made if not. No file is left behind.
 int WatchTemporaryFile(const std::string& path);
+void MakingDone();
 // True once a handler has begun removing the watched files.
 bool InterruptUnderWay();
 // Stops watching: the file was renamed into place or removed.
