@@ -242,3 +242,5 @@ std::string HexBytes(const std::string& bytes) {
   }
   return out;
 }
+
+std::string Quoted(const std::string& name) { return "'" + PrintableName(name) + "'"; }

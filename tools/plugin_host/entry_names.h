@@ -55,6 +55,8 @@ std::string NumberedName(const std::string& component, unsigned n);
 // The text for a terminal: control characters written as \xNN (C0 and DEL) or \uNNNN (C1),
 // and bytes that are not UTF-8 as \xNN.
 std::string PrintableName(const std::string& text);
+// 'name' in quotes with control characters escaped (PrintableName), for messages.
+std::string Quoted(const std::string& name);
 // A JSON string literal (with its quotes) of UTF-8 text; a byte that is not UTF-8 becomes
 // U+FFFD.
 std::string JsonString(const std::string& text);

@@ -7,6 +7,7 @@
 #include "tools/plugin_host/host_file.h"
 #include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/options.h"
 #include "tools/varel/report.h"
 
 namespace {

@@ -14,13 +14,14 @@
 #include "tools/util/progress.h"
 #include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/options.h"
 #include "tools/varel/report.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
 namespace {
 
-const char kUsage[] =
+const char kIntro[] =
     "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [-q] PATH...\n"
     "\n"
     "Builds OUT from the files and folders named (folders with everything under them).\n"
@@ -33,13 +34,19 @@ const char kUsage[] =
     "a failed or interrupted pack leaves nothing behind. OUT '-' writes the archive to\n"
     "standard output (never to a terminal), once it is complete, through a temporary file\n"
     "in the system's temporary folder; the summary then goes to stderr.\n"
-    "\n"
-    "  -C DIR         resolve PATHs in DIR\n"
-    "  --overwrite    replace OUT if it exists\n"
-    "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
-    "                 same for every N\n"
-    "  -q, --quiet    no progress line and no summary\n"
-    "  -h, --help     this text\n";
+    "\n";
+
+const OptionTable kOptions = {
+    {"-C", "--directory", true, "  -C DIR         resolve PATHs in DIR\n"},
+    {nullptr, "--overwrite", false, "  --overwrite    replace OUT if it exists\n"},
+    {"-j", "--jobs", true,
+     "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
+     "                 same for every N\n"},
+    {"-q", "--quiet", false, "  -q, --quiet    no progress line and no summary\n"},
+    {"-h", "--help", false, "  -h, --help     this text\n"},
+};
+
+std::string Usage() { return kIntro + OptionHelp(kOptions); }
 
 // OUT that stands for standard output.
 bool ToStdout(const std::string& out) { return out == "-"; }
@@ -179,16 +186,11 @@ struct PackRequest {
 // Reads pack's arguments; false (after saying why) on a usage error.
 bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   ParsedArgs parsed;
-  if (!ParseArgs("pack", args,
-                 {{"-C", "--directory", true},
-                  {nullptr, "--overwrite", false},
-                  {"-j", "--jobs", true},
-                  {"-q", "--quiet", false}},
-                 &parsed)) {
+  if (!ParseArgs("pack", args, kOptions, &parsed)) {
     return false;
   }
   if (parsed.positional.size() < 3) {
-    Report("pack", std::string("name a format, an output file and what to pack\n") + kUsage);
+    Report("pack", std::string("name a format, an output file and what to pack\n") + Usage());
     return false;
   }
   const std::string& format = parsed.positional[0];
@@ -337,7 +339,7 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
 }  // namespace
 
 int RunPack(const Options&, const std::vector<std::string>& args) {
-  if (PrintedHelp(args, kUsage)) return kExitOk;
+  if (PrintedHelp(args, Usage())) return kExitOk;
   PackRequest request;
   if (!ParsePack(args, &request)) return kExitUsage;
   std::vector<Input> planned;
