@@ -1,260 +1,220 @@
-// Several threads in the real module at once: listings and extractions of PSARC and PKG
-// archives on 8 threads, every result checked against a listing and extraction made on
-// one thread first; and listings of archives no one listed before, started together, that
-// must end sharing one block table.
-//
-// VAREL_THREAD_ROUNDS sets the rounds per thread (1,000 by default; the run under
-// helgrind takes fewer).
+// The ordered pool that pack and extract run on: work handed to threads and taken back in
+// the order it was handed in, within a window, a budget of costs and a job limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/platform_testing.h"
-#include "tests/support/psarc_test_support.h"
+#include "tests/support/test_support.h"
+#include "tools/util/ordered_pool.h"
 
 namespace {
 
-constexpr int kThreads = 8;
-
-int Rounds() {
-  const char* v = std::getenv("VAREL_THREAD_ROUNDS");
-  const int n = v != nullptr ? std::atoi(v) : 0;
-  return n > 0 ? n : 1000;
-}
-
-// One archive as a file on disk, with what a single thread listed and extracted from it.
-struct Reference {
-  Reference(const std::string& n, const Bytes& bytes) : name(n), file(bytes) {}
-  std::string name;
-  CArchiveFile file;
-  std::vector<ArchiveEntry> records;    // as listed (the table's address included)
-  std::vector<Bytes> stored;            // packedSize bytes at offset, per record
-  std::vector<Bytes> contents;          // the block each extraction hands over
-  std::vector<ArchiveEntry> extracted;  // each record as the extraction rewrote it
-};
-
-HANDLE OpenForReading(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Lists an archive through a handle of its own; empty on any failure.
-std::vector<ArchiveEntry> List(const std::string& path, const uint8_t* header, int32_t* result) {
-  std::vector<ArchiveEntry> records;
-  HANDLE file = OpenForReading(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    *result = -1;
-    return records;
-  }
-  ArchiveSource source;
-  source.file = file;
-  source.header = header;
-  HGLOBAL block = nullptr;
-  int32_t count = -1;
-  *result = Plugin().GetArchiveInfo(&source, &block, &count);
-  CloseHandle(file);
-  if (block == nullptr) return records;
-  if ((GlobalFlags(block) & GMEM_LOCKCOUNT) != 0) *result = -2;  // must arrive unlocked
-  const auto* p = static_cast<const ArchiveEntry*>(GlobalLock(block));
-  if (p != nullptr && count > 0) records.assign(p, p + count);
-  if (p != nullptr) GlobalUnlock(block);
-  GlobalFree(block);
-  return records;
-}
-
-// Extracts one record; the block's bytes, or a note of what went wrong.
-bool Extract(ArchiveEntry* entry, const Bytes& stored, Bytes* contents, std::string* why) {
-  HGLOBAL block = nullptr;
-  const int32_t result = Plugin().GetFile(0, stored.data(), entry, &block);
-  if (result != 0 || block == nullptr) {
-    *why = "result " + std::to_string(result);
-    return false;
-  }
-  if ((GlobalFlags(block) & GMEM_LOCKCOUNT) != 0) *why = "block handed over locked";
-  const size_t n = GlobalSize(block);
-  contents->clear();
-  if (n != 0) {
-    const auto* p = static_cast<const uint8_t*>(GlobalLock(block));
-    if (p != nullptr) contents->assign(p, p + n);
-    GlobalUnlock(block);
-  }
-  GlobalFree(block);
-  return why->empty();
-}
-
-std::unique_ptr<Reference> MakeReference(const std::string& name, const Bytes& bytes) {
-  auto r = std::make_unique<Reference>(name, bytes);
-  int32_t result = -1;
-  r->records = List(r->file.path(), r->file.header(), &result);
-  EXPECT_EQ(result, 0) << name;
-  EXPECT_FALSE(r->records.empty()) << name;
-  for (const ArchiveEntry& e : r->records) {
-    r->stored.push_back(StoredBytesOf(bytes, e));
-    ArchiveEntry copy = e;
-    Bytes contents;
-    std::string why;
-    EXPECT_TRUE(Extract(&copy, r->stored.back(), &contents, &why)) << name << ": " << why;
-    r->contents.push_back(contents);
-    r->extracted.push_back(copy);
-  }
-  return r;
-}
-
-std::vector<std::unique_ptr<Reference>> References() {
-  std::vector<std::unique_ptr<Reference>> refs;
-  refs.push_back(MakeReference("psarc mixed", PackPsarc({{"text.txt", TextBytes(140000)},
-                                                         {"noise.bin", NoiseBytes(70000, 2)},
-                                                         {"empty", {}},
-                                                         {"dir/tiny", BytesOf("x")}})));
-  std::vector<ArchiveInput> many;
-  for (int i = 0; i < 120; ++i) {
-    many.push_back(
-        {"many/file" + std::to_string(i), NoiseBytes(static_cast<size_t>(50 + 7 * i), i)});
-  }
-  refs.push_back(MakeReference("psarc many", PackPsarc(many)));
-  refs.push_back(MakeReference("pkg coded", PackPkg({{"a.txt", TextBytes(30000)},
-                                                     {"b.bin", NoiseBytes(5000, 4)},
-                                                     {"zeros", Bytes(9000, 0)}})));
-  refs.push_back(MakeReference(
-      "pkg stored", PackPkg({{"s.txt", TextBytes(4000)}, {"t", {}}}, PkgCompression::kNever)));
-  return refs;
-}
-
-// One thread's rounds: each lists one archive and checks every record against the
-// reference, then extracts a few of its entries (from the fresh records and from the
-// reference's, whose tables another thread may be reading at the same time) and checks
-// the bytes. The first failure ends the thread's rounds with a note.
-std::string Work(int thread, int rounds, const std::vector<std::unique_ptr<Reference>>& refs) {
-  for (int round = 0; round < rounds; ++round) {
-    const Reference& r = *refs[static_cast<size_t>(round + thread) % refs.size()];
-    const std::string at =
-        r.name + ", thread " + std::to_string(thread) + ", round " + std::to_string(round) + ": ";
-    // The queries that need no archive, too.
-    PluginInfo info;
-    if (Plugin().GetPluginInfo(&info) != 0 || std::strcmp(info.name, "Varel Archive") != 0) {
-      return at + "plug-in information";
-    }
-    int32_t type = -1;
-    ArchiveSource probe{INVALID_HANDLE_VALUE, r.file.header()};
-    if (Plugin().IsSupported(&probe, 1, &type) != 0 || type != r.records[0].type) {
-      return at + "detection";
-    }
-    int32_t result = -1;
-    const std::vector<ArchiveEntry> records = List(r.file.path(), r.file.header(), &result);
-    if (result != 0) return at + "listing result " + std::to_string(result);
-    if (records.size() != r.records.size()) return at + "listing count";
-    // Byte for byte, the block table's address included: identical tables are shared.
-    if (std::memcmp(records.data(), r.records.data(), records.size() * sizeof(ArchiveEntry)) != 0) {
-      return at + "records differ from the reference listing";
-    }
-    const size_t n = records.size();
-    for (size_t k = 0; k < 3 && k < n; ++k) {
-      const size_t i = (static_cast<size_t>(round) * 7 + k * 13 + static_cast<size_t>(thread)) % n;
-      ArchiveEntry entry = k == 1 ? r.records[i] : records[i];
-      Bytes contents;
-      std::string why;
-      if (!Extract(&entry, r.stored[i], &contents, &why)) {
-        return at + "entry " + std::to_string(i) + ": " + why;
-      }
-      if (contents != r.contents[i]) return at + "entry " + std::to_string(i) + ": bytes differ";
-      if (std::memcmp(&entry, &r.extracted[i], sizeof(entry)) != 0) {
-        return at + "entry " + std::to_string(i) + ": record rewritten differently";
-      }
-    }
-  }
-  return std::string();
-}
-
-TEST(Threads, EightThreadsListAndExtractAtOnce) {
-  const std::vector<std::unique_ptr<Reference>> refs = References();
-  ASSERT_FALSE(HasFailure());
-#if defined(VAREL_HAVE_PLATFORM_SEAM)
-  // Every table exists already (the references were listed), so no listing adds one.
-  const int32_t heap = PlatformLiveHeapBlocks();
-  const int32_t global = PlatformLiveGlobalBlocks();
-#endif
-  const int rounds = Rounds();
-  std::vector<std::string> failures(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, rounds, &refs, &failures] { failures[t] = Work(t, rounds, refs); });
-  }
-  for (std::thread& t : threads) t.join();
-  for (const std::string& f : failures) EXPECT_EQ(f, "");
-#if defined(VAREL_HAVE_PLATFORM_SEAM)
-  EXPECT_EQ(PlatformLiveHeapBlocks(), heap) << "nothing added, nothing leaked";
-  EXPECT_EQ(PlatformLiveGlobalBlocks(), global);
-#endif
-}
-
-// Lets every thread go at once, as near the same moment as the scheduler allows.
-class CStartLine {
+// Sleeps for a while that varies from task to task, so that later tasks often finish first.
+class CNumberTask : public CPoolTask {
  public:
-  explicit CStartLine(int threads) : waiting_(threads) {}
-  void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (--waiting_ == 0) {
-      go_.notify_all();
-      return;
-    }
-    go_.wait(lock, [this] { return waiting_ == 0; });
+  CNumberTask(int number, std::atomic<int>* running, int* mostRunning)
+      : number_(number), running_(running), mostRunning_(mostRunning) {}
+  void Run() override {
+    const int now = ++*running_;
+    if (now > *mostRunning_) *mostRunning_ = now;  // a rough high-water mark is enough
+    std::this_thread::sleep_for(std::chrono::microseconds((number_ * 7919) % 500));
+    --*running_;
+    if (number_ == failAt) throw std::bad_alloc();
   }
+  int number() const { return number_; }
+  static int failAt;
 
  private:
-  std::mutex mutex_;
-  std::condition_variable go_;
-  int waiting_;
+  int number_;
+  std::atomic<int>* running_;
+  int* mostRunning_;
 };
+int CNumberTask::failAt = -1;
 
-TEST(Threads, ListingsOfANewArchiveStartedTogetherShareOneTable) {
-  const int archives = Rounds() >= 1000 ? 60 : 10;
-#if defined(VAREL_HAVE_PLATFORM_SEAM)
-  const int32_t heap = PlatformLiveHeapBlocks();
-#endif
-  for (int a = 0; a < archives; ++a) {
-    // An archive no one listed before: a table of a length of its own.
-    std::vector<ArchiveInput> inputs;
-    for (int e = 0; e < 300 + a; ++e) inputs.push_back({"n" + std::to_string(e), BytesOf("v")});
-    const CArchiveFile file(PackPsarc(inputs));
-    CStartLine start(kThreads);
-    std::vector<std::vector<ArchiveEntry>> listed(kThreads);
-    std::vector<int32_t> results(kThreads, -1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        start.Wait();
-        listed[t] = List(file.path(), file.header(), &results[t]);
-      });
+TEST(OrderedPool, ConsumesInPushOrderWithinTheWindow) {
+  for (unsigned jobs : {1u, 2u, 4u}) {
+    std::atomic<int> running{0};
+    int mostRunning = 0;
+    std::vector<int> order;
+    size_t pushed = 0;
+    size_t mostInFlight = 0;
+    COrderedPool pipeline(jobs, 5, [&](CPoolTask& t) {
+      order.push_back(static_cast<CNumberTask&>(t).number());
+      return true;
+    });
+    for (int i = 0; i < 60; ++i) {
+      ASSERT_TRUE(
+          pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning))));
+      ++pushed;
+      mostInFlight = std::max(mostInFlight, pushed - order.size());
     }
-    for (std::thread& t : threads) t.join();
-    for (int t = 0; t < kThreads; ++t) {
-      ASSERT_EQ(results[t], 0) << "archive " << a << ", thread " << t;
-      ASSERT_EQ(listed[t].size(), inputs.size() + 1) << "archive " << a << ", thread " << t;
-      for (const ArchiveEntry& e : listed[t]) {
-        ASSERT_EQ(e.blockTable, listed[0][0].blockTable) << "archive " << a << ", thread " << t;
-      }
-      EXPECT_EQ(
-          std::memcmp(listed[t].data(), listed[0].data(), listed[0].size() * sizeof(ArchiveEntry)),
-          0)
-          << "archive " << a << ", thread " << t;
-    }
+    ASSERT_TRUE(pipeline.Finish());
+    ASSERT_EQ(order.size(), 60u);
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(order[i], i) << jobs << " jobs";
+    EXPECT_LE(mostInFlight, 5u);
+    EXPECT_LE(mostRunning, static_cast<int>(jobs));
   }
-#if defined(VAREL_HAVE_PLATFORM_SEAM)
-  // One table (its record and its values) per archive; the registry's storage may have
-  // moved to a larger block, which leaves the count of blocks as it was.
-  const int32_t added = PlatformLiveHeapBlocks() - heap;
-  EXPECT_GE(added, 2 * archives);
-  EXPECT_LE(added, 2 * archives + 1);
-#endif
+}
+
+// Tasks of uneven cost: what is in flight stays within the budget, and a task costlier than
+// the whole budget is in flight alone.
+TEST(OrderedPool, CostsInFlightStayWithinTheBudget) {
+  const uint64_t costs[] = {30, 30, 30, 10, 250, 5, 5, 100, 0, 60, 60, 1};
+  const uint64_t budget = 100;
+  for (unsigned jobs : {1u, 2u, 3u}) {
+    std::atomic<int> running{0};
+    int mostRunning = 0;
+    std::vector<int> order;
+    std::vector<uint64_t> inFlight;  // costs pushed and not consumed, oldest first
+    uint64_t mostOverBudget = 0;
+    size_t aloneViolations = 0;
+    COrderedPool pipeline(
+        jobs, 8,
+        [&](CPoolTask& t) {
+          order.push_back(static_cast<CNumberTask&>(t).number());
+          inFlight.erase(inFlight.begin());
+          return true;
+        },
+        budget);
+    for (int i = 0; i < 12; ++i) {
+      ASSERT_TRUE(pipeline.MakeRoom(costs[i]));
+      // Room made: this task fits beside what is left, or nothing is left.
+      uint64_t sum = costs[i];
+      for (uint64_t c : inFlight) sum += c;
+      if (sum > budget) {
+        mostOverBudget = std::max(mostOverBudget, sum);
+        if (!inFlight.empty()) ++aloneViolations;
+      }
+      inFlight.push_back(costs[i]);
+      ASSERT_TRUE(pipeline.Push(
+          std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning)), costs[i]));
+    }
+    ASSERT_TRUE(pipeline.Finish());
+    ASSERT_EQ(order.size(), 12u);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(order[i], i) << jobs << " jobs";
+    EXPECT_EQ(aloneViolations, 0u) << jobs << " jobs";
+    EXPECT_EQ(mostOverBudget, 250u) << "only the task over budget on its own";
+  }
+}
+
+// With costs held only while tasks run, pushing never waits for the budget: a task done
+// and waiting to be consumed holds nothing. The tasks running stay within the budget (one
+// over it runs alone), the costliest waiting task that fits starts first, and the tasks are
+// consumed in push order.
+TEST(OrderedPool, CostsHeldWhileRunningAreLetInWhenATaskStarts) {
+  const uint64_t budget = 100;
+  struct Watch {
+    std::mutex mutex;
+    uint64_t running = 0;  // the costs of the tasks inside Run
+    uint64_t mostRunning = 0;
+    bool overBudgetNotAlone = false;
+    std::vector<int> started;
+    std::atomic<bool> gate{false};
+  } watch;
+  class CCostTask : public CPoolTask {
+   public:
+    CCostTask(int number, uint64_t cost, bool gated, Watch* watch)
+        : number(number), cost_(cost), gated_(gated), watch_(watch) {}
+    void Run() override {
+      {
+        std::lock_guard<std::mutex> lock(watch_->mutex);
+        watch_->running += cost_;
+        if (cost_ > budget && watch_->running != cost_) watch_->overBudgetNotAlone = true;
+        if (cost_ <= budget) watch_->mostRunning = std::max(watch_->mostRunning, watch_->running);
+        watch_->started.push_back(number);
+      }
+      // A gated task waits for the gate, but never for long: a pipeline that waits for it
+      // to end then fails the test instead of hanging it.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (gated_ && !watch_->gate && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::lock_guard<std::mutex> lock(watch_->mutex);
+      watch_->running -= cost_;
+    }
+    const int number;
+
+   private:
+    uint64_t cost_;
+    bool gated_;
+    Watch* watch_;
+  };
+  std::vector<int> order;
+  COrderedPool pipeline(
+      2, 16,
+      [&](CPoolTask& t) {
+        order.push_back(static_cast<CCostTask&>(t).number);
+        return true;
+      },
+      budget, CostHeld::kWhileRunning);
+  const auto push = [&](int number, uint64_t cost, bool gated) {
+    return pipeline.Push(std::unique_ptr<CPoolTask>(new CCostTask(number, cost, gated, &watch)),
+                         cost);
+  };
+  // Both threads held by the first two; then the others wait, the costliest last but one.
+  const uint64_t costs[] = {0, 0, 10, 20, 30, 40, 90, 50};
+  ASSERT_TRUE(push(0, costs[0], true));
+  ASSERT_TRUE(push(1, costs[1], true));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(watch.mutex);
+      if (watch.started.size() == 2 || std::chrono::steady_clock::now() > until) break;
+    }
+    std::this_thread::yield();
+  }
+  for (int i = 2; i < 8; ++i) ASSERT_TRUE(push(i, costs[i], false));
+  EXPECT_TRUE(order.empty()) << "a push waited for a task to be consumed";
+  watch.gate = true;
+  ASSERT_TRUE(pipeline.Finish());
+  ASSERT_EQ(watch.started.size(), 8u);
+  // Started first, beside the one task that fits with it (10): the two threads may note
+  // those two in either order, but nothing else starts before the costliest has run.
+  const auto at = [&](int number) {
+    return std::find(watch.started.begin(), watch.started.end(), number) - watch.started.begin();
+  };
+  for (int later : {3, 4, 5, 7}) {
+    EXPECT_LT(at(6), at(later)) << ::testing::PrintToString(watch.started);
+  }
+  // One over the budget, among others.
+  const uint64_t more[] = {30, 250, 30, 60};
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(push(8 + i, more[i], false));
+  ASSERT_TRUE(pipeline.Finish());
+  ASSERT_EQ(order.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_LE(watch.mostRunning, budget);
+  EXPECT_FALSE(watch.overBudgetNotAlone);
+}
+
+TEST(OrderedPool, AFailedTaskAndARefusedConsumeStopIt) {
+  for (unsigned jobs : {1u, 3u}) {
+    std::atomic<int> running{0};
+    int mostRunning = 0;
+    CNumberTask::failAt = 7;
+    std::vector<int> consumed;
+    COrderedPool pipeline(jobs, 4, [&](CPoolTask& t) {
+      consumed.push_back(static_cast<CNumberTask&>(t).number());
+      return !t.failed;
+    });
+    bool ok = true;
+    for (int i = 0; i < 30 && ok; ++i) {
+      ok = pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(i, &running, &mostRunning)));
+    }
+    ok = ok && pipeline.Finish();
+    CNumberTask::failAt = -1;
+    EXPECT_FALSE(ok);
+    ASSERT_FALSE(consumed.empty());
+    EXPECT_EQ(consumed.back(), 7) << "nothing is consumed after the failure";
+    EXPECT_FALSE(
+        pipeline.Push(std::unique_ptr<CPoolTask>(new CNumberTask(99, &running, &mostRunning))));
+  }
 }
 
 }  // namespace
