@@ -118,7 +118,7 @@ class CExtractTask : public CPoolTask {
   StagedFile staged;
 
  private:
-  // A copy: a task still running when a stopped extraction ends outlives ExtractPlan's
+  // A copy: a task still running when a stopped extraction ends outlives ExtractToDisk's
   // locals until the pool's threads are joined.
   const ExtractShared shared_;
   const PlannedFile& file_;

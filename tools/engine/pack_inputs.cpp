@@ -131,9 +131,6 @@ bool CollectInputs(const std::vector<std::string>& paths, const std::string& bas
   return true;
 }
 
-// Refuses, before anything is compressed, what the format cannot hold and what cannot be
-// opened, saying why for each input; gives each entry its stored name and the size that
-// is packed. False when anything was refused.
 bool CheckInputs(bool pkg, const std::vector<Input>& inputs, std::vector<PackInput>* entries,
                  CEngineObserver* observer) {
   std::map<std::string, std::string> seen;  // stored name -> path
