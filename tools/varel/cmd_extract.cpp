@@ -126,6 +126,19 @@ bool ParseExtract(const std::vector<std::string>& args, ExtractRequest* request)
   return true;
 }
 
+// The last line of a run: what was written of all the entries selected.
+void PrintSummary(const std::string& root, const ExtractTally& tally, size_t total,
+                  size_t damaged) {
+  if (total == 0) {
+    Print("nothing to extract\n");
+    return;
+  }
+  Print(Format("extracted %zu of %zu %s (%s) to ", tally.written, total,
+               total == 1 ? "entry" : "entries", FormatBytes(tally.bytesWritten).c_str()) +
+        root + (tally.skipped != 0 ? Format(", %zu skipped", tally.skipped) : std::string()) +
+        (damaged != 0 ? Format(", %zu damaged", damaged) : std::string()) + "\n");
+}
+
 }  // namespace
 
 int RunExtract(const Options& options, const std::vector<std::string>& args) {
@@ -169,15 +182,6 @@ int RunExtract(const Options& options, const std::vector<std::string>& args) {
     return kExitFailed;
   }
   if (tally.failed) status = kExitFailed;
-  const size_t total = plan.size() + damaged;
-  if (!request.quiet && total == 0) {
-    Print("nothing to extract\n");
-  } else if (!request.quiet) {
-    Print(Format("extracted %zu of %zu %s (%s) to ", tally.written, total,
-                 total == 1 ? "entry" : "entries", FormatBytes(tally.bytesWritten).c_str()) +
-          request.settings.root +
-          (tally.skipped != 0 ? Format(", %zu skipped", tally.skipped) : std::string()) +
-          (damaged != 0 ? Format(", %zu damaged", damaged) : std::string()) + "\n");
-  }
+  if (!request.quiet) PrintSummary(request.settings.root, tally, plan.size() + damaged, damaged);
   return status;
 }
