@@ -192,7 +192,7 @@ TEST_F(VarelRun, IgnoreCaseMapsEveryScript) {
     SCOPED_TRACE(n.second);
     r = Varel({"list", "-1", "--ignore-case", "n.psarc", n.second});
     EXPECT_EQ(r.exitCode, 0) << Describe(r);
-    EXPECT_EQ(r.out, n.first + "\n");
+    EXPECT_EQ(TextOf(r.out), n.first + "\n");
     r = Varel({"cat", "n.psarc", n.second, "--ignore-case"});
     EXPECT_EQ(r.out, n.first) << Describe(r);
   }
