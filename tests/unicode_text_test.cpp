@@ -160,7 +160,8 @@ TEST(UnicodeText, CaseMapsEveryScriptWithCase) {
   }
   EXPECT_EQ(UpperCase(0x3C2), 0x3A3u);  // final sigma
   // Without another case, or with one only as a string of several (sharp s: "SS").
-  for (uint32_t c : {0xDFu, 0x65E5u, 0x1F600u, 0x30u, 0xD7u, 0xF7u, 0x5D0u, 0x110000u}) {
+  for (uint32_t c :
+       {0xDFu, 0x65E5u, 0x1F600u, 0x30u, 0xD7u, 0xF7u, 0x5D0u, 0xD800u, 0x110000u, kNotUtf8}) {
     EXPECT_EQ(UpperCase(c), c) << std::hex << c;
     EXPECT_EQ(LowerCase(c), c) << std::hex << c;
   }

@@ -5,6 +5,9 @@
 namespace {
 
 uint32_t MapCase(uint32_t c, DWORD how) {
+  // No case past Unicode's last code point or for a surrogate, which UTF-16 cannot carry
+  // alone: such a value (kNotUtf8 among them) comes back as it is, not as U+FFFD.
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return c;
   std::string one;
   AppendUtf8(c, &one);
   const WideString w = WideFromUtf8(one);
