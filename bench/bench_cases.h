@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/host_records.h"
-#include "tools/varel_host/plugin_loader.h"
+#include "tools/plugin_host/plugin_loader.h"
 
 struct BenchVariant {
   std::string name;           // e.g. "getfile", "uncompress", "floor"

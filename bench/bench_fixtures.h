@@ -10,7 +10,7 @@
 
 #include "host/host_records.h"
 #include "plugin/format_reader.h"
-#include "tools/varel_host/host_file.h"
+#include "tools/plugin_host/host_file.h"
 
 struct libdeflate_decompressor;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/bench_data.h"
-#include "tools/varel_host/host_fs.h"
+#include "tools/os/files.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/bench_data.h"
-#include "tools/varel_host/host_fs.h"
+#include "tools/os/files.h"
 #include "tools/writers/pkg_lz_encoder.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"

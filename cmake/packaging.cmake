@@ -34,7 +34,7 @@ else()
   # plug-in find the platform library through their rpaths in either layout. lintian takes
   # rpaths that start with $ORIGIN, and absolute ones only into /usr/lib/varel itself.
   set(VAREL_PRIVATE_DIR lib/varel)
-  target_compile_definitions(varel_host PRIVATE VAREL_PRIVATE_PLUGIN_DIR="${VAREL_PRIVATE_DIR}")
+  target_compile_definitions(varel_plugin_host PRIVATE VAREL_PRIVATE_PLUGIN_DIR="${VAREL_PRIVATE_DIR}")
   set_target_properties(varel PROPERTIES INSTALL_RPATH "\$ORIGIN:\$ORIGIN/../${VAREL_PRIVATE_DIR}")
 
   # varel(1), from the README's "Using varel" section, compressed as Debian keeps pages.

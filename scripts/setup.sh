@@ -15,7 +15,7 @@ base_packages=(
   cmake ninja-build
   g++ g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev
   clang libclang-rt-14-dev clang-format
-  zlib1g-dev libgtest-dev googletest libbenchmark-dev libdeflate-dev
+  zlib1g-dev libgtest-dev googletest libbenchmark-dev libdeflate-dev libutf8proc-dev
   valgrind gnuplot-nox python3 time
   dpkg-dev file lintian man-db unzip
 )
@@ -25,7 +25,8 @@ emulation_packages=(qemu-user qemu-system-x86 busybox-static)
 # so they come after qemu-user is registered where it is needed.
 i386_packages=(
   wine wine32:i386
-  zlib1g-dev:i386 libgtest-dev:i386 libbenchmark-dev:i386 libdeflate-dev:i386 libc6-dbg:i386
+  zlib1g-dev:i386 libgtest-dev:i386 libbenchmark-dev:i386 libdeflate-dev:i386
+  libutf8proc-dev:i386 libc6-dbg:i386
 )
 
 # A mirror in the middle of a sync can serve a package list of the wrong size. When that

@@ -6,7 +6,7 @@
 
 #include "tests/support/code_page.h"
 #include "tests/support/test_support.h"
-#include "tools/varel_host/entry_names.h"
+#include "tools/plugin_host/entry_names.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/psarc_test_support.h"
-#include "tools/varel_host/host_fs.h"
+#include "tools/os/files.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/varel_host/name_pattern.h"
+#include "tools/plugin_host/name_pattern.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The progress line of long extractions.
 #include <gtest/gtest.h>
 
-#include "tools/varel_host/progress.h"
+#include "tools/util/progress.h"
 
 namespace {
 

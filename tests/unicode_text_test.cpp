@@ -4,8 +4,8 @@
 #include <string>
 
 #include "tests/support/code_page.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/unicode_text.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/unicode_text.h"
 
 namespace {
 
@@ -86,25 +86,82 @@ TEST(UnicodeText, Utf8CodePageHoldsEveryName) {
   EXPECT_FALSE(CodePageFromUtf8("caf\xE9", 65001, &bytes));
 }
 
-// Linux's case table and Windows's own must agree on the characters of everyday names.
-TEST(UnicodeText, CaseAgreesWithTheSystemsTable) {
+// Case pairs of every script with case that names use, one row each: the small letter, its
+// capital. Linux maps them through utf8proc, Windows through its own table; both must
+// give the same answer.
+TEST(UnicodeText, CaseMapsEveryScriptWithCase) {
   struct Pair {
+    const char* script;
     uint32_t small;
     uint32_t capital;
   };
   const Pair pairs[] = {
-      {'a', 'A'},       {0xE9, 0xC9},     {0xFE, 0xDE},     {0xFF, 0x178},    {0x101, 0x100},
-      {0x142, 0x141},   {0x17E, 0x17D},   {0x3B1, 0x391},   {0x3C9, 0x3A9},   {0x3AC, 0x386},
-      {0x3CE, 0x38F},   {0x430, 0x410},   {0x44F, 0x42F},   {0x451, 0x401},   {0x561, 0x531},
-      {0x1EA1, 0x1EA0}, {0x2170, 0x2160}, {0x24D0, 0x24B6}, {0xFF41, 0xFF21},
+      {"Basic Latin", 'a', 'A'},
+      {"Basic Latin", 'z', 'Z'},
+      {"Latin-1", 0xE9, 0xC9},
+      {"Latin-1", 0xFE, 0xDE},
+      {"Latin-1 / Extended-A", 0xFF, 0x178},
+      {"Latin Extended-A", 0x101, 0x100},
+      {"Latin Extended-A", 0x142, 0x141},
+      {"Latin Extended-A", 0x15F, 0x15E},  // s cedilla
+      {"Latin Extended-A", 0x17E, 0x17D},
+      {"Latin Extended-B", 0x219, 0x218},  // s comma below (Romanian)
+      {"Latin Extended-B", 0x21B, 0x21A},  // t comma below (Romanian)
+      {"Latin Extended-B", 0x180, 0x243},  // b with stroke
+      {"Latin Extended-B", 0x1C6, 0x1C4},  // dz with caron
+      {"Latin Extended-B", 0x1CE, 0x1CD},  // a with caron
+      {"Latin Extended-B", 0x1EF, 0x1EE},  // ezh with caron
+      {"Latin Extended-B", 0x233, 0x232},  // y with macron
+      {"Latin Extended-B", 0x24F, 0x24E},  // y with stroke
+      {"IPA / Extended-B", 0x253, 0x181},  // b with hook
+      {"Latin Extended Additional", 0x1EA1, 0x1EA0},
+      {"Latin Extended Additional", 0x1EFF, 0x1EFE},
+      {"Greek", 0x3B1, 0x391},
+      {"Greek", 0x3C9, 0x3A9},
+      {"Greek", 0x3AC, 0x386},
+      {"Greek", 0x3CE, 0x38F},
+      {"Greek", 0x3D9, 0x3D8},  // archaic koppa
+      {"Greek", 0x3F3, 0x37F},  // yot
+      {"Greek Extended", 0x1F00, 0x1F08},
+      {"Cyrillic", 0x430, 0x410},
+      {"Cyrillic", 0x44F, 0x42F},
+      {"Cyrillic", 0x451, 0x401},
+      {"Cyrillic", 0x491, 0x490},  // ghe with upturn
+      {"Cyrillic", 0x4CF, 0x4C0},  // palochka
+      {"Cyrillic Supplement", 0x501, 0x500},
+      {"Cyrillic Extended-B", 0xA641, 0xA640},
+      {"Armenian", 0x561, 0x531},
+      {"Armenian", 0x586, 0x556},
+      {"Georgian", 0x2D00, 0x10A0},  // Nuskhuri and Asomtavruli
+      {"Georgian", 0x2D25, 0x10C5},
+      {"Georgian", 0x10D0, 0x1C90},  // Mkhedruli and Mtavruli
+      {"Georgian", 0x10FA, 0x1CBA},
+      {"Cherokee", 0xAB70, 0x13A0},
+      {"Cherokee", 0xABBF, 0x13EF},
+      {"Cherokee", 0x13F8, 0x13F0},
+      {"Roman numerals", 0x2170, 0x2160},
+      {"circled letters", 0x24D0, 0x24B6},
+      {"full-width Latin", 0xFF41, 0xFF21},
+      {"full-width Latin", 0xFF5A, 0xFF3A},
+      {"Deseret", 0x10428, 0x10400},  // past the 16-bit range: a surrogate pair in UTF-16
   };
   for (const Pair& p : pairs) {
+    SCOPED_TRACE(p.script);
     EXPECT_EQ(UpperCase(p.small), p.capital) << std::hex << p.small;
     EXPECT_EQ(LowerCase(p.capital), p.small) << std::hex << p.capital;
     EXPECT_EQ(UpperCase(p.capital), p.capital) << std::hex << p.capital;
+    EXPECT_EQ(LowerCase(p.small), p.small) << std::hex << p.small;
+    std::string small;
+    std::string capital;
+    AppendUtf8(p.small, &small);
+    AppendUtf8(p.capital, &capital);
+    EXPECT_EQ(CaseKey("x" + small + ".txt"), CaseKey("X" + capital + ".TXT"))
+        << std::hex << p.small;
   }
   EXPECT_EQ(UpperCase(0x3C2), 0x3A3u);  // final sigma
-  for (uint32_t c : {0xDFu, 0x65E5u, 0x1F600u, 0x30u, 0xD7u, 0xF7u}) {
+  // Without another case, or with one only as a string of several (sharp s: "SS").
+  for (uint32_t c :
+       {0xDFu, 0x65E5u, 0x1F600u, 0x30u, 0xD7u, 0xF7u, 0x5D0u, 0xD800u, 0x110000u, kNotUtf8}) {
     EXPECT_EQ(UpperCase(c), c) << std::hex << c;
     EXPECT_EQ(LowerCase(c), c) << std::hex << c;
   }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/varel_test_support.h"
-#include "tools/varel_host/entry_names.h"
+#include "tools/plugin_host/entry_names.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // End to end: varel extract decoding on several threads while it writes in archive order,
 // and leaving nothing behind when it is interrupted.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,43 @@ void WriteSparsePkg(const std::string& path, uint32_t count, uint32_t size) {
   EXPECT_EQ(pwrite(fd, w.bytes().data(), w.bytes().size(), 0),
             static_cast<ssize_t>(w.bytes().size()));
   close(fd);
+}
+
+// Ctrl-C in the middle of extract -j 8 on thousands of entries, with more temporary files
+// staged at once than any small fixed number of watch slots: every one of them goes.
+TEST_F(VarelRun, InterruptedExtractWithManyJobsLeavesNoTemporaryFile) {
+  std::vector<std::pair<std::string, Bytes>> entries;
+  for (int i = 0; i < 3000; ++i) {
+    // Every 64th entry large, so that the small ones after it wait, staged, for their turn.
+    const size_t size = i % 64 == 0 ? (2u << 20) : 20000 + 37 * static_cast<size_t>(i);
+    entries.push_back({"d" + std::to_string(i % 50) + "/e" + std::to_string(i) + ".bin",
+                       MadeBytes(size, static_cast<uint32_t>(i), i % 2 == 0)});
+  }
+  WriteFile("many.pkg", HandBuiltPkg(entries));
+  entries.clear();
+  const std::string out = At("out");
+  size_t most = 0;
+  const auto staged = [&out, &most] {
+    size_t n = 0;
+    std::vector<std::string> folders;
+    std::string error;
+    ListFolder(out, &folders, &error);
+    for (const std::string& f : folders) n += VarelTemporaries(JoinPath(out, f)).size();
+    most = std::max(most, n);
+    return n > 64;
+  };
+  const pid_t pid = SpawnVarel({"extract", "many.pkg", "-o", "out", "-j", "8"}, work_.path());
+  ASSERT_GT(pid, 0);
+  const Interrupted r = InterruptWhen(pid, SIGINT, staged, 60);
+  EXPECT_TRUE(r.ready) << "at most " << most << " temporary files seen at once";
+  ASSERT_TRUE(r.reaped);
+  EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
+  std::vector<std::string> folders;
+  std::string error;
+  ASSERT_TRUE(ListFolder(out, &folders, &error)) << error;
+  size_t left = 0;
+  for (const std::string& f : folders) left += VarelTemporaries(JoinPath(out, f)).size();
+  EXPECT_EQ(left, 0u);
 }
 
 // A real varel child stopped by SIGINT (Ctrl-C) or SIGTERM while it writes a file: the

@@ -1,11 +1,12 @@
 // End to end: varel pack streaming its archive into a temporary file, on several threads,
 // under a memory ceiling, and leaving nothing behind when it fails or is interrupted.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
-#include "tools/varel_host/interrupt_cleanup.h"
+#include "tools/os/interrupt_cleanup.h"
 
 #if !defined(_WIN32)
 #include <signal.h>
@@ -88,6 +89,25 @@ TEST_F(VarelRun, InterruptRemovesTheOpenTemporaryFile) {
   std::vector<std::string> left;
   ASSERT_TRUE(ListFolder(work_.path(), &left, &error)) << error;
   EXPECT_TRUE(left.empty()) << left.front();
+}
+
+// The same for far more files than a run of many jobs holds at once: every one is watched,
+// so every one goes.
+TEST_F(VarelRun, InterruptRemovesThousandsOfTemporaryFiles) {
+  constexpr size_t kFiles = 2000;
+  std::vector<std::unique_ptr<COutputFile>> files;
+  std::string error;
+  for (size_t i = 0; i < kFiles; ++i) {
+    files.emplace_back(new COutputFile);
+    ASSERT_TRUE(files.back()->Open(work_.path(), "f" + std::to_string(i), &error)) << error;
+    ASSERT_TRUE(files.back()->Write("x", 1, &error)) << error;
+    ASSERT_TRUE(files.back()->FinishWriting(&error)) << error;  // closed, as staged files are
+  }
+  RemoveWatchedFiles();
+  std::vector<std::string> left;
+  ASSERT_TRUE(ListFolder(work_.path(), &left, &error)) << error;
+  EXPECT_EQ(left.size(), 0u) << left.front();
+  files.clear();
 }
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)

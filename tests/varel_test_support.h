@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
-#include "tools/varel_host/child_process.h"
-#include "tools/varel_host/host_fs.h"
-#include "tools/varel_host/plugin_loader.h"
-#include "tools/varel_host/unicode_text.h"
+#include "tools/os/files.h"
+#include "tools/plugin_host/plugin_loader.h"
+#include "tools/util/unicode_text.h"
 #include "tools/writers/byte_writer.h"
 
 #if !defined(_WIN32)

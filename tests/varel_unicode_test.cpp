@@ -172,6 +172,32 @@ TEST_F(VarelRun, CaseInPatternsFollowsTheSystem) {
   EXPECT_EQ(Varel({"list", "c.pkg", "--ignore-case", "--case-sensitive"}).exitCode, 2);
 }
 
+// --ignore-case maps every script's letters, those of Latin Extended-B (Romanian) among
+// them, in list's patterns and cat's names alike.
+TEST_F(VarelRun, IgnoreCaseMapsEveryScript) {
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"\xC8\x98tefan.txt", "\xC8\x99TEFAN.TXT"},  // Stefan, s comma below
+      {"\xC8\x9Aurcan.txt", "\xC8\x9BURCAN.TXT"},  // Turcan, t comma below
+      {"\xC3\xA9mile.txt", "\xC3\x89MILE.txt"},    // Emile, e acute
+      {"\xCF\x89mega.txt", "\xCE\xA9MEGA.txt"},    // omega
+      {"\xE1\x83\x90.txt", "\xE1\xB2\x90.txt"},    // Georgian an
+      {"\xEA\xAD\xB0.txt", "\xE1\x8E\xA0.txt"},    // Cherokee a
+  };
+  std::map<std::string, std::vector<uint8_t>> tree;
+  for (const auto& n : names) tree[n.first] = BytesOf(n.first);
+  WriteTree("src", tree);
+  ProcessResult r = Varel({"pack", "psarc", "n.psarc", "-q", "-C", "src", "."});
+  ASSERT_EQ(r.exitCode, 0) << Describe(r);
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.second);
+    r = Varel({"list", "-1", "--ignore-case", "n.psarc", n.second});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_EQ(TextOf(r.out), n.first + "\n");
+    r = Varel({"cat", "n.psarc", n.second, "--ignore-case"});
+    EXPECT_EQ(r.out, n.first) << Describe(r);
+  }
+}
+
 // What Windows cannot hold is renamed there, non-ASCII names alike; Linux keeps them.
 TEST_F(VarelRun, NamesWindowsCannotHoldAreRenamedThere) {
   WriteFile("w.pkg", HandBuiltPkg({{"caf\xE9.", BytesOf("1")},

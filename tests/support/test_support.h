@@ -10,7 +10,7 @@
 
 #include "host/host_records.h"
 #include "platform/win32_api.h"
-#include "tools/varel_host/plugin_loader.h"
+#include "tools/plugin_host/plugin_loader.h"
 
 typedef std::vector<uint8_t> Bytes;
 

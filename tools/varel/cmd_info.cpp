@@ -3,11 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/plugin_host/archive_damage.h"
+#include "tools/plugin_host/host_file.h"
+#include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/options.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/archive_damage.h"
-#include "tools/varel_host/host_file.h"
-#include "tools/varel_host/unicode_text.h"
 
 namespace {
 

@@ -4,15 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "tools/engine/selection.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/progress.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/damage_report.h"
+#include "tools/varel/options.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/progress.h"
 
 namespace {
 
-const char kUsage[] =
+const char kIntro[] =
     "usage: varel list ARCHIVE [-v] [-h] [-1|--json] [--ignore-case|--case-sensitive]\n"
     "                  [PATTERN...]\n"
     "\n"
@@ -22,15 +24,25 @@ const char kUsage[] =
     "and '\\' match each other; quote them so the shell leaves them alone), a folder's name\n"
     "for all under it, or #INDEX. Names are UTF-8 as PSARC archives hold them; other names\n"
     "are read in the system's ANSI code page.\n"
-    "\n"
-    "  -v, --verbose         also the index, the offset of the stored bytes and the\n"
-    "                        format's details (PSARC: first block; PKG: compressed or\n"
-    "                        stored), before the name\n"
-    "  -h, --human-readable  sizes as 1.5 MiB (here -h is not help: use --help)\n"
-    "  -1, --names           only the names, one a line\n"
-    "  --json                one JSON object for scripts, in UTF-8; a name that is not its\n"
-    "                        archive's bytes as they stand also gives them, as nameBytes\n"
-    "                        (hex)\n";
+    "\n";
+
+const OptionTable kOptions = {
+    {"-v", "--verbose", false,
+     "  -v, --verbose         also the index, the offset of the stored bytes and the\n"
+     "                        format's details (PSARC: first block; PKG: compressed or\n"
+     "                        stored), before the name\n"},
+    {"-h", "--human-readable", false,
+     "  -h, --human-readable  sizes as 1.5 MiB (here -h is not help: use --help)\n"},
+    {"-1", "--names", false, "  -1, --names           only the names, one a line\n"},
+    {nullptr, "--json", false,
+     "  --json                one JSON object for scripts, in UTF-8; a name that is not its\n"
+     "                        archive's bytes as they stand also gives them, as nameBytes\n"
+     "                        (hex)\n"},
+    kIgnoreCaseOption,
+    kCaseSensitiveOption,
+};
+
+std::string Usage() { return kIntro + OptionHelp(kOptions); }
 
 struct ListStyle {
   bool verbose = false;
@@ -156,17 +168,10 @@ void PrintTable(const CHostArchive& archive, const std::vector<size_t>& selected
 
 int RunList(const Options& options, const std::vector<std::string>& args) {
   // -h is human-readable sizes here, as in ls and du; --help is help.
-  if (PrintedHelp(args, std::string(kUsage) + kCaseUsage, false)) return kExitOk;
+  if (PrintedHelp(args, Usage(), false)) return kExitOk;
   ParsedArgs parsed;
   bool ignoreCase = false;
-  if (!ParseArgs("list", args,
-                 {{nullptr, "--json", false},
-                  {"-v", "--verbose", false},
-                  {"-h", "--human-readable", false},
-                  {"-1", "--names", false},
-                  kIgnoreCaseOption,
-                  kCaseSensitiveOption},
-                 &parsed) ||
+  if (!ParseArgs("list", args, kOptions, &parsed) ||
       !ParseIgnoreCase("list", parsed, &ignoreCase)) {
     return kExitUsage;
   }
@@ -175,7 +180,7 @@ int RunList(const Options& options, const std::vector<std::string>& args) {
     return kExitUsage;
   }
   if (parsed.positional.empty()) {
-    Report("list", std::string("name an archive\n") + kUsage);
+    Report("list", "name an archive\n" + Usage());
     return kExitUsage;
   }
   const std::string path = parsed.positional[0];

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/varel_host/host_archive.h"
+#include "tools/plugin_host/host_archive.h"
 
 // Reports the damaged entries among `selected`, and every entry whose record is lost
 // (whatever the patterns: it has no name they could have chosen it by), in archive order,

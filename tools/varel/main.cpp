@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/os/console.h"
 #include "tools/varel/commands.h"
+#include "tools/varel/options.h"
 #include "tools/varel/report.h"
-#include "tools/varel_host/console.h"
 
 namespace {
 
@@ -46,39 +47,32 @@ void PrintUsage(FILE* out) {
 
 // Runs the command args name; *command is set to it once it is known.
 int Run(const std::vector<std::string>& args, std::string* command) {
-  Options options;
-  bool version = false;
-  size_t i = 0;
-  while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
-    if (args[i] == "--plugin") {
-      if (i + 1 >= args.size()) {
-        Report("", "--plugin needs a path");
-        return kExitUsage;
-      }
-      options.pluginPath = args[i + 1];
-      i += 2;
-    } else if (args[i].compare(0, 9, "--plugin=") == 0) {
-      options.pluginPath = args[i].substr(9);
-      ++i;
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      PrintUsage(stdout);
-      return kExitOk;
-    } else if (args[i] == "--version") {
-      version = true;
-      ++i;
-    } else {
-      Report("", "unknown option " + Quoted(args[i]));
-      PrintUsage(stderr);
-      return kExitUsage;
-    }
-  }
-  if (version) return RunVersion(options);
-  if (i >= args.size()) {
+  // varel's own options, before the command; the command's words are its own.
+  static const OptionTable kOwnOptions = {
+      {nullptr, "--plugin", true, nullptr, "a path"},
+      {nullptr, "--version", false, nullptr},
+      {"-h", "--help", false, nullptr},
+  };
+  ParsedArgs parsed;
+  if (!ParseArgs("", args, kOwnOptions, &parsed, true)) {
     PrintUsage(stderr);
     return kExitUsage;
   }
-  const std::string name = args[i];
-  std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+  if (parsed.Has("--help")) {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  Options options;
+  if (parsed.values.count("--plugin") != 0) options.pluginPath = parsed.values["--plugin"];
+  const bool version = parsed.Has("--version");
+  const std::vector<std::string>& words = parsed.positional;
+  if (version) return RunVersion(options);
+  if (words.empty()) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  const std::string name = words[0];
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
   if (name == "help") {
     if (rest.empty()) {
       PrintUsage(stdout);

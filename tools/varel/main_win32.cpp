@@ -2,8 +2,8 @@
 // no character is lost to the ANSI code page.
 #include <cwchar>
 
+#include "tools/util/unicode_text.h"
 #include "tools/varel/commands.h"
-#include "tools/varel_host/unicode_text.h"
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;

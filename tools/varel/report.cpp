@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/varel_host/console.h"
-#include "tools/varel_host/entry_names.h"
-#include "tools/varel_host/interrupt_cleanup.h"
-#include "tools/varel_host/progress.h"
+#include "tools/os/console.h"
+#include "tools/os/interrupt_cleanup.h"
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/progress.h"
 
 namespace {
 
@@ -25,23 +25,6 @@ void NoteOutputFailure(int error) {
 }
 
 }  // namespace
-
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string out;
-  if (n > 0) {
-    std::vector<char> buffer(static_cast<size_t>(n) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, again);
-    out.assign(buffer.data(), static_cast<size_t>(n));
-  }
-  va_end(again);
-  return out;
-}
 
 void Report(const std::string& command, const std::string& message) {
   CProgress::ClearShownLine();
@@ -77,5 +60,3 @@ bool FinishOutput(const std::string& command) {
   Report(command, "cannot write to stdout" + (why.empty() ? std::string() : ": " + why));
   return false;
 }
-
-std::string Quoted(const std::string& name) { return "'" + PrintableName(name) + "'"; }

@@ -7,14 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#if defined(__MINGW32__)
-#define VAREL_PRINTF_FORMAT(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
-#else
-#define VAREL_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
-#endif
+#include "tools/plugin_host/entry_names.h"
+#include "tools/util/format.h"
 
-// printf into a string.
-std::string Format(const char* format, ...) VAREL_PRINTF_FORMAT(1, 2);
 // "varel COMMAND: message" and a line break on stderr ("varel: message" without a command).
 void Report(const std::string& command, const std::string& message);
 // Text on stdout; false when it could not be written. A closed pipe ends the run there and
@@ -26,5 +21,3 @@ bool PrintBytes(const uint8_t* data, size_t n);
 // At the end of a command: flushes stdout and reports, once, a write that failed ("varel
 // COMMAND: cannot write to stdout: ..."); false when one did, which fails the run.
 bool FinishOutput(const std::string& command);
-// 'name' in quotes with control characters escaped (PrintableName), for messages.
-std::string Quoted(const std::string& name);

@@ -103,6 +103,3 @@ struct PackProgress {
   uint64_t bytesDone = 0;  // of the entries' plain bytes
 };
 typedef std::function<void(const PackProgress&)> PackProgressFn;
-
-// The most threads a pack uses: each holds a few hundred KiB of work in flight.
-constexpr unsigned kMaxPackJobs = 32;

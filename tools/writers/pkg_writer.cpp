@@ -5,8 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "tools/util/ordered_pool.h"
 #include "tools/writers/byte_writer.h"
-#include "tools/writers/pack_pool.h"
 #include "tools/writers/pkg_lz_encoder.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr size_t kChunkBytes = size_t{1} << 20;  // read at a time to count or t
 
 // Up to kPieceSegments segments of an entry: coded on some thread, or (stored entries)
 // its plain bytes.
-class CPkgPiece : public CPackTask {
+class CPkgPiece : public CPoolTask {
  public:
   void Run() override {
     if (!coded) return;
@@ -223,8 +223,8 @@ bool CPkgStream::WriteDirectory() {
 bool CPkgStream::Write() {
   rows_.resize(source_.Count());
   chunk_.resize(kChunkBytes);
-  CPackPipeline pipeline(options_.jobs, PackWindow(options_.jobs),
-                         [this](CPackTask& t) { return Consume(static_cast<CPkgPiece&>(t)); });
+  COrderedPool pipeline(options_.jobs, PoolWindow(options_.jobs),
+                        [this](CPoolTask& t) { return Consume(static_cast<CPkgPiece&>(t)); });
   for (size_t k = 0; k < rows_.size(); ++k) {
     DirectoryRow& row = rows_[k];
     row.size = source_.Size(k);

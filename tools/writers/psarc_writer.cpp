@@ -8,8 +8,8 @@
 #include <zlib.h>
 
 #include "digest/md5.h"
+#include "tools/util/ordered_pool.h"
 #include "tools/writers/byte_writer.h"
-#include "tools/writers/pack_pool.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ ArchiveLimits PsarcLimits() {
 namespace {
 
 // Up to kPieceBlocks blocks of one entry, compressed on some thread.
-class CPsarcPiece : public CPackTask {
+class CPsarcPiece : public CPoolTask {
  public:
   void Run() override {
     blocks = BlocksOf(plain.data(), plain.size(), level, &ambiguous);
@@ -379,8 +379,8 @@ bool CPsarcStream::Write() {
   layout_.entries.resize(entries);
   for (size_t e = 0; e < entries; ++e) layout_.entries[rows_[e]] = toc[e];
   dataEnd_ = tablesEnd_;
-  CPackPipeline pipeline(options_.jobs, PackWindow(options_.jobs),
-                         [this](CPackTask& t) { return Consume(static_cast<CPsarcPiece&>(t)); });
+  COrderedPool pipeline(options_.jobs, PoolWindow(options_.jobs),
+                        [this](CPoolTask& t) { return Consume(static_cast<CPsarcPiece&>(t)); });
   // Every entry has a piece, an empty one for an empty entry, so that each is given its
   // place in the data in order; an entry that shares an earlier one's blocks has one piece
   // that takes its place among them.
