@@ -18,6 +18,7 @@
 #include "platform/win32_api.h"
 #include "psarc/psarc.h"
 #include "reference/reference.h"
+#include "tools/check/archive_check.h"
 #include "tools/writers/pkg_writer.h"
 #include "tools/writers/psarc_writer.h"
 
@@ -72,6 +73,8 @@ std::shared_ptr<ListedArchive> ListThroughPlugin(std::vector<uint8_t> bytes) {
 
 // One entry of a listed archive, resident, its extraction checked once against its bytes.
 struct EntryFixture : BenchEntry {
+  const ListedArchive* archive;  // kept by the case with the fixture
+  uint32_t index;                // the record's index in the listing
   size_t size;
   std::vector<EntryBlock> blocks;  // PSARC only
   std::vector<uint8_t> resident;   // written once, so that no first touch is timed
@@ -99,6 +102,8 @@ std::shared_ptr<EntryFixture> Fixture(const ListedArchive& a, const ArchiveInput
   }
   if (found == nullptr) BenchFail("no entry named " + in.name + " in a benchmark archive");
   f->record = *found;
+  f->archive = &a;
+  f->index = static_cast<uint32_t>(found - a.records.data());
   if (f->record.offset + f->record.packedSize > a.bytes.size())
     BenchFail("an entry runs past its end");
   const uint8_t* p = a.bytes.data() + f->record.offset;
@@ -199,6 +204,35 @@ void PkgDecoderVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
       {"reference", [f, capacity] { ReferenceDecode(f->stored, f->resident.data(), capacity); }});
 }
 
+// The strict check of one entry (read from the archive's bytes in memory, as a reader of a
+// cached file delivers them) against its extraction through the plug-in, which `varel test`
+// must not be slower than.
+struct CheckFixture {
+  CArchiveCheck archive;
+  std::unique_ptr<CEntryChecker> checker;
+};
+
+void CheckVariants(EntryFixture* f, std::vector<BenchVariant>* v) {
+  auto c = std::make_shared<CheckFixture>();
+  const std::vector<uint8_t>* bytes = &f->archive->bytes;
+  const CheckReadFn read = [bytes](uint64_t offset, void* buffer, size_t size) {
+    if (offset > bytes->size() || size > bytes->size() - offset) return false;
+    std::memcpy(buffer, bytes->data() + offset, size);
+    return true;
+  };
+  if (!c->archive.Open(read, bytes->size()) || !c->archive.faults().empty()) {
+    BenchFail("the check did not open a benchmark archive");
+  }
+  c->checker = std::make_unique<CEntryChecker>(c->archive);
+  if (!c->checker->Check(f->index).ok()) BenchFail("the check found a fault in a benchmark entry");
+  const uint32_t index = f->index;
+  v->push_back({"check", [c, index] {
+                  volatile bool ok = c->checker->Check(index).ok();  // the result is used
+                  (void)ok;
+                }});
+  v->push_back(GetFileVariant(f));
+}
+
 // The extraction groups. Groups of one archive kind share its archives and entries.
 enum class Writer { kPsarcLevel9, kPsarcLevel0, kPkgCoded };
 struct ExtractionGroup {
@@ -213,6 +247,8 @@ const ExtractionGroup kExtractionGroups[] = {
     {"psarc_stored", Writer::kPsarcLevel0, false, true, StoredVariants},
     {"pkg_extract", Writer::kPkgCoded, true, true, PkgExtractVariants},
     {"pkg_decoder", Writer::kPkgCoded, true, false, PkgDecoderVariants},
+    {"psarc_check", Writer::kPsarcLevel9, true, false, CheckVariants},
+    {"pkg_check", Writer::kPkgCoded, true, false, CheckVariants},
 };
 
 std::vector<uint8_t> WriteArchive(Writer writer, const std::vector<ArchiveInput>& inputs) {

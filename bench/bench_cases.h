@@ -25,7 +25,8 @@ struct BenchEntry {
 };
 
 struct BenchCase {
-  // psarc_extract, psarc_stored, pkg_extract, pkg_decoder, listing; digest (MD5 of the
+  // psarc_extract, psarc_stored, pkg_extract, pkg_decoder, listing; psarc_check and pkg_check
+  // (the strict check of an entry against its extraction); digest (MD5 of the
   // names of a listing), names (a listing that finds names by digest)
   std::string group;
   std::string data;     // data kind, or the format for listings

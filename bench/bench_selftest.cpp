@@ -131,13 +131,14 @@ TEST(BenchCases, EveryVariantRunsOnSmallInputs) {
     }
   }
   // 4 kinds x 2 sizes x 5 PSARC variants, 2 sizes x 2 stored, 4 x 2 x (2 + 2) PKG,
-  // listings 3 + 2, digests 2 (4 on Windows, with the system's two), names listing 2.
+  // 4 x 2 x (2 + 2) checks (PSARC and PKG), listings 3 + 2, digests 2 (4 on Windows, with
+  // the system's two), names listing 2.
 #if defined(_WIN32)
   const size_t digests = 4;
 #else
   const size_t digests = 2;
 #endif
-  EXPECT_EQ(variants, 40u + 4u + 32u + 5u + digests + 2u);
+  EXPECT_EQ(variants, 40u + 4u + 32u + 32u + 5u + digests + 2u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "reference/reference.h"
@@ -352,13 +353,59 @@ bool NameSeeds() {
 
 }  // namespace
 
+// Damaged archives for the archive check, each made from a whole one by one edit.
+bool CheckSeeds() {
+  bool ok = true;
+  std::string error;
+  const std::vector<ArchiveInput> inputs = {
+      {"a.txt", Bytes(70000, 'a')}, {"n.bin", Noise(300, 7)}, {"t.txt", Text("text text text")}};
+  Bytes psarc;
+  if (!WritePsarc(inputs, PsarcWriterOptions(), &psarc, &error)) return false;
+  // Row i of the table of contents at 32 + 30 i; the first block index at 16, the offset
+  // at 25 (40 bits).
+  const auto offsetOf = [&psarc](size_t i) {
+    uint64_t v = 0;
+    for (size_t k = 0; k < 5; ++k) v = v << 8 | psarc[32 + 30 * i + 25 + k];
+    return static_cast<size_t>(v);
+  };
+  Bytes flipped = psarc;
+  flipped[offsetOf(1) + 20] ^= 0x08;
+  ok = Save("archive_check", "psarc-flipped-bit", flipped) && ok;
+  Bytes swapped = psarc;
+  for (size_t k = 0; k < 16; ++k) std::swap(swapped[32 + 30 + k], swapped[32 + 60 + k]);
+  ok = Save("archive_check", "psarc-swapped-digests", swapped) && ok;
+  Bytes cut = psarc;
+  cut.resize(offsetOf(3) + 3);
+  ok = Save("archive_check", "psarc-cut", cut) && ok;
+  PsarcWriterOptions later;
+  later.tocByDigest = true;
+  later.zeroSeparated = true;
+  later.upperCaseDigests = true;
+  later.shareIdentical = true;
+  std::vector<ArchiveInput> twins = inputs;
+  twins.push_back({"B/copy.bin", Noise(300, 7)});
+  Bytes shared;
+  if (!WritePsarc(twins, later, &shared, &error)) return false;
+  ok = Save("archive_check", "psarc-later-shared", shared) && ok;
+
+  PkgWriterOptions coded;
+  coded.compression = PkgCompression::kAlways;
+  Bytes pkg;
+  if (!WritePkg(inputs, coded, &pkg, &error)) return false;
+  // Directory row i at 8 + 80 i: the stored size at 68.
+  Bytes shortStream = pkg;
+  shortStream[8 + 68] = static_cast<uint8_t>(shortStream[8 + 68] - 1);
+  ok = Save("archive_check", "pkg-stream-one-short", shortStream) && ok;
+  return ok;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
     return 2;
   }
   root = argv[1];
-  const bool ok =
-      Archives() && LzSeeds() && BlockSeeds() && InflateSeeds() && TextSeeds() && NameSeeds();
+  const bool ok = Archives() && LzSeeds() && BlockSeeds() && InflateSeeds() && TextSeeds() &&
+                  NameSeeds() && CheckSeeds();
   return ok ? 0 : 1;
 }

@@ -30,6 +30,65 @@ PkgLzResult DecodePkgLzDefinition(const uint8_t* in, size_t inLength, uint8_t* o
 PkgLzResult DecodePkgLzReference(const uint8_t* in, size_t inLength, uint8_t* out,
                                  size_t outCapacity);
 
+// A strict check of one escape-byte LZ stream, fed its stored bytes in pieces of any size so
+// that an entry of any length is checked in bounded memory. It stops at the first fault,
+// where the plug-in's decoder goes on, clips or stops without saying so. Only the counts
+// matter: a stream is whole when its header says the directory's plain size, its end is
+// the end of its stored bytes, and its tokens, each inside that end, reach the plain size
+// exactly there, no copy reaching before the first plain byte. Distances are at most 254,
+// so no plain byte needs to be kept.
+enum class PkgLzFault : uint8_t {
+  kNone,
+  kHeaderCut,       // fewer stored bytes than the 12-byte header
+  kLengthMismatch,  // decodedLength is not the directory's plain size
+  kEndMismatch,     // endOffset is not the number of stored bytes
+  kTokenPastEnd,    // a token's second or third byte lies at or past endOffset
+  kDistance,        // a copy reaches before the first plain byte
+  kOverrun,         // the last token makes more plain bytes than decodedLength
+  kShort,           // the tokens end before decodedLength plain bytes
+  kTrailing,        // decodedLength plain bytes are made before the tokens end
+};
+
+class CPkgLzStrictCheck {
+ public:
+  // A stream of storedLength bytes standing for plainSize plain bytes.
+  CPkgLzStrictCheck(uint64_t storedLength, uint64_t plainSize);
+  // The next n stored bytes. Returns false once a fault is found (later bytes are ignored).
+  bool Feed(const uint8_t* bytes, size_t n);
+  // After the last byte: the first fault, or kNone for a whole stream.
+  PkgLzFault Finish();
+
+  PkgLzFault fault() const { return fault_; }
+  // Where the fault lies: the stored position of the token (or of the stream's end), the
+  // plain bytes made before it, and the value it concerns (the distance of a copy, the bytes
+  // an overrun makes past decodedLength, the header's decodedLength or endOffset).
+  uint64_t storedAt() const { return in_; }
+  uint64_t plainAt() const { return out_; }
+  int64_t value() const { return value_; }
+  int64_t decodedLength() const { return decodedLength_; }
+  int64_t endOffset() const { return endOffset_; }
+
+ private:
+  bool Header(const uint8_t* header);
+  // One token in token[0, length); false on a fault.
+  bool Token(const uint8_t* token, size_t length);
+  bool Fail(PkgLzFault f, int64_t value);
+
+  uint64_t storedLength_;
+  uint64_t plainSize_;
+  int64_t decodedLength_ = 0;
+  int64_t endOffset_ = 0;
+  uint64_t plainStop_ = 0;  // decodedLength, once the header is read
+  uint8_t escape_ = 0;
+  uint8_t held_[kPkgLzHeaderSize] = {};  // the header, then a token cut by a piece's end
+  size_t heldLength_ = 0;
+  bool headerRead_ = false;
+  uint64_t in_ = 0;   // stored bytes taken (tokens started at in_)
+  uint64_t out_ = 0;  // plain bytes made
+  int64_t value_ = 0;
+  PkgLzFault fault_ = PkgLzFault::kNone;
+};
+
 // The type-1 extraction as first written, with zlib alone inflating every block (the
 // definition of every block's result): the block walk into a work buffer of size + 10
 // bytes (DecodeEntryFromBuffer), then the first size bytes copied into a new block of

@@ -8,13 +8,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/i386.sh
 
-# For every machine: the compilers and tools, and the native 64-bit build's libraries.
+# For every machine: the compilers and tools, the native 64-bit build's libraries, and what
+# makes and checks the release packages (cpack's Debian generator calls dpkg-shlibdeps and
+# file; the package test runs lintian, man and unzip).
 base_packages=(
   cmake ninja-build
   g++ g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 libz-mingw-w64-dev
   clang libclang-rt-14-dev clang-format
   zlib1g-dev libgtest-dev googletest libbenchmark-dev libdeflate-dev libutf8proc-dev
   valgrind gnuplot-nox python3 time
+  dpkg-dev file lintian man-db unzip
 )
 # Where i386 programs are refused: qemu-user for Linux ones, and the VM for Wine.
 emulation_packages=(qemu-user qemu-system-x86 busybox-static)

@@ -2,7 +2,8 @@
 # Builds every preset and runs every test: the native 64-bit Linux build (plain, and under
 # AddressSanitizer and UndefinedBehaviorSanitizer; valgrind and the fuzzers run there), the
 # 32-bit Linux build (plain and sanitized, the contract's layout) and the Windows build
-# under Wine with the real arc_varel.dll, then the fuzz smoke. Installs what is missing
+# under Wine with the real arc_varel.dll, then the fuzz smoke and the release packages
+# (scripts/package.sh, checked by tests/scripts/packages_test.sh). Installs what is missing
 # first. Warnings are errors. Prints the time each phase took; fails if any phase fails.
 #
 # Where the kernel refuses i386 code (scripts/i386.sh; VAREL_I386=emulate forces it), the
@@ -81,6 +82,11 @@ else
     bash scripts/run-i386.sh bash scripts/wine-tests.sh
 fi
 phase "fuzz smoke" bash scripts/fuzz-smoke.sh
+# The release packages, made from the builds the tests above ran, then installed and used.
+packages() {
+  bash scripts/package.sh >/dev/null && bash tests/scripts/packages_test.sh
+}
+phase "packages" packages
 
 summary
 exit "$status"

@@ -1,6 +1,8 @@
 // The platform-neutral part of the plug-in loader: the five exports resolved by name.
 #include "tools/plugin_host/plugin_loader.h"
 
+#include <fstream>
+
 #include "tools/plugin_host/plugin_loader_platform.h"
 
 namespace {
@@ -45,4 +47,21 @@ void CPluginModule::Unload() {
   exports_ = PluginExports();
 }
 
-std::string DefaultPluginPath() { return ExecutableDirectory() + PluginFileName(); }
+std::string DefaultPluginPath() {
+  const std::string folder = ExecutableDirectory();
+  const std::string beside = folder + PluginFileName();
+#ifdef VAREL_PRIVATE_PLUGIN_DIR
+  // An installed package keeps varel in PREFIX/bin and the plug-in in a private folder,
+  // PREFIX/VAREL_PRIVATE_PLUGIN_DIR. A plug-in beside varel (a build folder, a side-by-side
+  // installation) comes first; the private one is taken only where there is none beside.
+  if (!std::ifstream(beside).is_open() && folder.size() >= 2) {
+    const size_t slash = folder.find_last_of('/', folder.size() - 2);
+    if (slash != std::string::npos) {
+      const std::string installed =
+          folder.substr(0, slash + 1) + VAREL_PRIVATE_PLUGIN_DIR "/" + PluginFileName();
+      if (std::ifstream(installed).is_open()) return installed;
+    }
+  }
+#endif
+  return beside;
+}

@@ -39,5 +39,6 @@ class CPluginModule {
 const char* PluginFileName();
 // The folder of the running program, with a trailing separator.
 std::string ExecutableDirectory();
-// The plug-in beside the running program.
+// The plug-in beside the running program; where there is none and the build names a private
+// folder (VAREL_PRIVATE_PLUGIN_DIR, on Linux), the one in that folder of the program's prefix.
 std::string DefaultPluginPath();
