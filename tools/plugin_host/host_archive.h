@@ -69,6 +69,8 @@ class CHostArchive {
   uint64_t fileSize() const { return file_.size(); }
   // The file's first bytes, as handed to the plug-in (kHostHeaderBytes, zero past the end).
   const uint8_t* header() const { return file_.source()->header; }
+  // Reads the file at any offset, from any thread (the reader entries are read through).
+  const CFileReader& reader() const { return file_.reader(); }
   // Entry i held against the file (FindDamage). A damaged entry is never extracted.
   EntryDamage damage(size_t i) const { return damage_[i]; }
 
