@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Times varel pack, and varel extract of the archives it made, with --jobs 1 and --jobs 2
-side by side on a mixed tree, and takes the peak memory of packing and extracting a larger
+side by side on a mixed tree, varel test of those archives side by side with their
+extraction, and takes the peak memory of packing and extracting a larger
 one, natively and under Wine (scripts/pack-bench.sh builds the programs and runs this).
 
 Each round packs the tree (or extracts its archive into an empty folder) once per job
@@ -113,6 +114,48 @@ def extract_speed(programs, work, tree, tree_bytes, rounds):
         os.remove(path)
 
 
+def test_against_extract(programs, work, tree, tree_bytes, rounds):
+    """varel test of the tree's archives beside their extraction into extract_folder (the
+    work an extraction cannot avoid, with output that costs next to nothing), with one job
+    and with one per core, alternating which goes first; the ratio is test's median time
+    over extract's, and the CPU seconds (user and system) are medians too, which other load
+    on the machine disturbs less than times. Test reads every entry through the plug-in as
+    extract does and decodes it a second time with the strict check, so a ratio of 1 or
+    less means the check costs no more than writing the files."""
+    cores = os.cpu_count() or 1
+    print(f"\n#### varel test against varel extract, {tree_bytes / 2**20:.0f} MiB mixed tree\n")
+    print(f"Extracted into {os.path.dirname(extract_folder(work, 'x'))}.\n")
+    print("| platform | format | jobs | extract, s | test, s | test / extract | test, MB/s "
+          "| CPU s, extract / test |")
+    print("|---|---|---|---|---|---|---|---|")
+    archives = {}
+    for fmt in ("psarc", "pkg"):
+        archives[fmt] = os.path.join(work, f"test-source.{fmt}")
+        run(programs[0][1] + ["pack", fmt, archives[fmt], "--overwrite", "-q", "-C", tree, "."],
+            work)
+    folder = extract_folder(work, "test-extracted")
+    for platform, prefix in programs:
+        for fmt in ("psarc", "pkg"):
+            for jobs in sorted({1, cores}):
+                extract = prefix + ["extract", archives[fmt], "-o", folder, "-q", "-j", str(jobs)]
+                test = prefix + ["test", archives[fmt], "-q", "-j", str(jobs)]
+                times = {"extract": [], "test": []}
+                cpu = {"extract": [], "test": []}
+                for r in range(rounds):
+                    for what in (("extract", "test") if r % 2 == 0 else ("test", "extract")):
+                        shutil.rmtree(folder, ignore_errors=True)
+                        seconds, _, used = run(extract if what == "extract" else test, work)
+                        shutil.rmtree(folder, ignore_errors=True)
+                        times[what].append(seconds)
+                        cpu[what].append(used)
+                ext, tst = statistics.median(times["extract"]), statistics.median(times["test"])
+                print(f"| {platform} | {fmt} | {jobs} | {ext:.2f} | {tst:.2f} | {tst / ext:.2f} "
+                      f"| {tree_bytes / 1e6 / tst:.1f} | {statistics.median(cpu['extract']):.2f}"
+                      f" / {statistics.median(cpu['test']):.2f} |")
+    for path in archives.values():
+        os.remove(path)
+
+
 def memory(programs, work, tree, tree_bytes):
     print(f"\n#### Peak memory of varel pack and extract, {tree_bytes / 2**20:.0f} MiB mixed "
           "tree\n")
@@ -149,8 +192,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--speed-mib", type=int, default=300)
     parser.add_argument("--memory-mib", type=int, default=600)
-    parser.add_argument("--parts", default="pack,extract,memory",
-                        help="which tables to make, comma-separated (default: all three)")
+    parser.add_argument("--parts", default="pack,extract,test,memory",
+                        help="which tables to make, comma-separated (default: all four)")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     work = os.path.abspath(args.work)
@@ -164,12 +207,14 @@ def main():
     print(f"Machine: {os.cpu_count()} cores; load average before: {load}")
     parts = set(args.parts.split(","))
     speed_tree = os.path.join(work, f"tree-{args.speed_mib}")
-    if parts & {"pack", "extract"}:
+    if parts & {"pack", "extract", "test"}:
         speed_bytes = make_tree(args.tree_tool, speed_tree, args.speed_mib)
     if "pack" in parts:
         speed(programs, work, speed_tree, speed_bytes, args.rounds)
     if "extract" in parts:
         extract_speed(programs, work, speed_tree, speed_bytes, args.rounds)
+    if "test" in parts:
+        test_against_extract(programs, work, speed_tree, speed_bytes, args.rounds)
     if "memory" in parts:
         memory_tree = os.path.join(work, f"tree-{args.memory_mib}")
         memory(programs, work, memory_tree,

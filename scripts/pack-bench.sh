@@ -5,7 +5,7 @@
 # how each figure is taken). Slow (about a quarter of an hour) and sensitive to other load:
 # run it on a quiet machine. The test suite never runs it.
 #
-#   scripts/pack-bench.sh [--rounds N] [--speed-mib N] [--memory-mib N] [--parts pack,extract,memory]
+#   scripts/pack-bench.sh [--rounds N] [--speed-mib N] [--memory-mib N] [--parts pack,extract,test,memory]
 #
 # The trees are made once in build/pack-bench (about 900 MiB) and kept for later runs.
 set -euo pipefail

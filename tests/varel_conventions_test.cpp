@@ -194,6 +194,8 @@ TEST_F(VarelConventions, ClosedPipeEndsQuietly) {
       {{"cat", "-", "sub/deep/text.txt"}, true},
       {{"list", "t.pkg"}, false},
       {{"list", "-", "--json"}, true},
+      {{"test", "t.pkg", "-v"}, false},
+      {{"test", "-", "--json"}, true},
       {{"pack", "psarc", "-", "src"}, false},
       {{"info"}, false},
       {{"detect", "t.pkg"}, false},
@@ -227,6 +229,7 @@ TEST_F(VarelConventions, OutputThatCannotBeWrittenFails) {
       {"list", "--json", "t.pkg"},
       {"cat", "t.pkg", "sub/noise.bin"},
       {"extract", "t.pkg", "-o", "out"},
+      {"test", "t.pkg"},
       {"pack", "pkg", "-", "src"},
       {"--version"},
       {"--help"},
@@ -345,19 +348,22 @@ TEST_F(VarelConventions, FifoNamedAsTheArchiveIsCopiedFirst) {
 // Ctrl-C while standard input is being copied: the copy goes. The pipe stays open, so the
 // copy is certainly under way when the signal comes.
 TEST_F(VarelConventions, InterruptWhileCopyingStandardInputLeavesNothing) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = SpawnVarel({"list", "-"}, work_.path(), fds[0]);
-  close(fds[0]);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(write(fds[1], archive_.data(), 1000), 1000);
-  const Interrupted r = InterruptWhen(
-      pid, SIGINT, [&] { return !VarelTemporaries(At("tmp")).empty(); }, 10);
-  close(fds[1]);
-  EXPECT_TRUE(r.ready);
-  ASSERT_TRUE(r.reaped);
-  EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
-  EXPECT_TRUE(TemporaryFilesLeft().empty()) << TemporaryFilesLeft().front();
+  for (const char* command : {"list", "test"}) {
+    SCOPED_TRACE(command);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = SpawnVarel({command, "-"}, work_.path(), fds[0]);
+    close(fds[0]);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(write(fds[1], archive_.data(), 1000), 1000);
+    const Interrupted r = InterruptWhen(
+        pid, SIGINT, [&] { return !VarelTemporaries(At("tmp")).empty(); }, 10);
+    close(fds[1]);
+    EXPECT_TRUE(r.ready);
+    ASSERT_TRUE(r.reaped);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGINT) << r.status;
+    EXPECT_TRUE(TemporaryFilesLeft().empty()) << TemporaryFilesLeft().front();
+  }
 }
 
 // Ctrl-C while an extracted file is being written: its temporary goes, the files finished

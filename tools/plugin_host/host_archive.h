@@ -34,6 +34,15 @@ class CEntryPiece {
   // What the piece holds at most, for the budget of a pipeline.
   static uint64_t Cost(const ArchiveEntry& entry) { return entry.packedSize + entry.size; }
 
+  // The stored bytes read for the entry, and its record's offset, while the piece holds
+  // them (after a successful Read, before Decode): n is 0 otherwise.
+  const uint8_t* stored(size_t* n, uint64_t* offset) const {
+    *n = error_.empty() ? static_cast<size_t>(record_.packedSize) : 0;
+    if (*n > stored_.size()) *n = 0;
+    *offset = record_.offset;
+    return stored_.data();
+  }
+
   // The plug-in's call; its stored bytes are released after it.
   void Decode();
   typedef std::function<bool(const uint8_t* data, size_t n, std::string* error)> Sink;
@@ -69,6 +78,8 @@ class CHostArchive {
   uint64_t fileSize() const { return file_.size(); }
   // The file's first bytes, as handed to the plug-in (kHostHeaderBytes, zero past the end).
   const uint8_t* header() const { return file_.source()->header; }
+  // Reads the file at any offset, from any thread (the reader entries are read through).
+  const CFileReader& reader() const { return file_.reader(); }
   // Entry i held against the file (FindDamage). A damaged entry is never extracted.
   EntryDamage damage(size_t i) const { return damage_[i]; }
 

@@ -4,8 +4,8 @@
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"info", RunInfo},       {"detect", RunDetect}, {"list", RunList},
-      {"extract", RunExtract}, {"cat", RunCat},       {"pack", RunPack},
+      {"info", RunInfo}, {"detect", RunDetect}, {"list", RunList}, {"extract", RunExtract},
+      {"cat", RunCat},   {"test", RunTest},     {"pack", RunPack},
   };
   return commands;
 }

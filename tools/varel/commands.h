@@ -41,4 +41,5 @@ int RunDetect(const Options& options, const std::vector<std::string>& args);
 int RunList(const Options& options, const std::vector<std::string>& args);
 int RunExtract(const Options& options, const std::vector<std::string>& args);
 int RunCat(const Options& options, const std::vector<std::string>& args);
+int RunTest(const Options& options, const std::vector<std::string>& args);
 int RunPack(const Options& options, const std::vector<std::string>& args);

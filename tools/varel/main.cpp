@@ -25,6 +25,7 @@ void PrintUsage(FILE* out) {
       "  list ARCHIVE [PATTERN...]     the entries: sizes, ratio, name (or names, or JSON)\n"
       "  extract ARCHIVE [-o DIR]      the entries, into files under DIR\n"
       "  cat ARCHIVE NAME|#INDEX       one entry, to stdout\n"
+      "  test ARCHIVE [PATTERN...]     reads every entry and reports what is damaged\n"
       "  pack psarc|pkg OUT PATH...    a new archive from files and folders\n"
       "\n"
       "ARCHIVE '-' is standard input; OUT '-' is standard output. Short options bundle\n"
