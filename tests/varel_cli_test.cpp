@@ -306,6 +306,19 @@ TEST_F(VarelRun, EveryCommandHasHelp) {
   EXPECT_TRUE(Contains(Varel({"-h"}).out, "usage: varel [--plugin PATH]"));
 }
 
+// Where the plug-in is looked for: beside varel, and on Linux, where the package installs
+// it apart, in the prefix's private folder.
+TEST_F(VarelRun, HelpSaysWhereThePluginIsLookedFor) {
+  const std::string help = TextOf(Varel({"--help"}).out);
+  EXPECT_TRUE(Contains(help, std::string("(default: ") + PluginFileName() + " beside varel"))
+      << help;
+#if defined(_WIN32)
+  EXPECT_TRUE(Contains(help, "beside varel)\n")) << help;
+#else
+  EXPECT_TRUE(Contains(help, "else PREFIX/lib/varel/arc_varel.so)\n")) << help;
+#endif
+}
+
 TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {
   WriteFile("src/" + std::string(64, 'n'), BytesOf("long name"));
   ProcessResult r = Varel({"pack", "pkg", "long.pkg", "-C", "src", "."});
