@@ -108,7 +108,10 @@ TEST(EntryNamesSafe, NeverLeaveTheOutputFolder) {
   for (const NameCase& c : cases) {
     const SafeName safe = MakeSafeName(c.name, 7, c.rules);
     EXPECT_EQ(safe.Joined('/'), c.expected) << PrintableName(c.name);
-    EXPECT_EQ(!safe.changes.empty(), c.changed) << PrintableName(c.name);
+    EXPECT_EQ(!safe.changes.empty() || safe.leadingSeparator != 0, c.changed)
+        << PrintableName(c.name);
+    EXPECT_EQ(safe.leadingSeparator, c.name[0] == '/' || c.name[0] == '\\' ? c.name[0] : 0)
+        << PrintableName(c.name);
     for (const std::string& component : safe.components) {
       EXPECT_FALSE(component.empty() || component == "." || component == "..");
       EXPECT_EQ(component.find_first_of("/\\"), std::string::npos);

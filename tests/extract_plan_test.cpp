@@ -88,6 +88,21 @@ TEST(ExtractPlan, NamesInPlanOut) {
        {"up.txt"},
        {true},
        {"entry 0 '../up.txt' written as 'up.txt' ('..' removed)"}},
+      {"a leading '/' is said once for all the names, at the first that has one",
+       {"plain", "/a", "/b/c", "/a"},
+       K,
+       P,
+       {"plain", "a", "b/c", "a~2"},
+       {true, true, true, true},
+       {"leading '/' removed from entry names", "entry 3 'a' shares its name; written as 'a~2'"}},
+      {"a leading '\\' too, apart from '/'; other changes still per entry",
+       {"\\x", "/y", "/../z", "\\w"},
+       K,
+       W,
+       {"x", "y", "z", "w"},
+       {true, true, true, true},
+       {"leading '\\' removed from entry names", "leading '/' removed from entry names",
+        "entry 2 '/../z' written as 'z' ('..' removed)"}},
   };
   for (const PlanCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -120,6 +135,20 @@ TEST(ExtractPlan, ThousandsOfSharedNamesEachGetTheirOwn) {
   ASSERT_EQ(plan.size(), 3000u);
   EXPECT_EQ(JoinedName(plan[2999].components), "same~3000.bin");
   EXPECT_EQ(observer.notes.size(), 2999u);
+}
+
+// Thousands of names that begin with '/': one note, about the first.
+TEST(ExtractPlan, ThousandsOfLeadingSlashesAreSaidOnce) {
+  std::vector<EntryToPlan> entries;
+  for (size_t i = 0; i < 5000; ++i) entries.push_back({i + 1, "/d/f" + std::to_string(i)});
+  Collected observer;
+  const std::vector<PlannedFile> plan =
+      PlanExtraction(entries, ExistingPolicy::kRefuse, NameRules::kWindows, &observer);
+  ASSERT_EQ(plan.size(), 5000u);
+  EXPECT_EQ(JoinedName(plan[4999].components), "d/f4999");
+  ASSERT_EQ(observer.notes.size(), 1u);
+  EXPECT_EQ(observer.notes[0].index, 1u);
+  EXPECT_EQ(observer.notes[0].text, "leading '/' removed from entry names");
 }
 
 }  // namespace

@@ -281,6 +281,10 @@ TEST_F(VarelRun, UsageErrorsExitWithTwo) {
       {"cat", "a.pkg"},
       {"pack", "zip", "out.zip", "src"},
       {"pack", "pkg", "out.pkg"},
+      {"pack", "pkg", "out.pkg", "--by-digest", "src"},
+      {"pack", "pkg", "out.pkg", "--share-identical", "src"},
+      {"pack", "psarc", "out.psarc", "--ignore-case", "src"},
+      {"pack", "psarc", "out.psarc", "--by-digest=yes", "src"},
       {"detect"},
       {"info", "extra"},
   };
@@ -306,6 +310,19 @@ TEST_F(VarelRun, EveryCommandHasHelp) {
   EXPECT_TRUE(Contains(Varel({"-h"}).out, "usage: varel [--plugin PATH]"));
 }
 
+// Where the plug-in is looked for: beside varel, and on Linux, where the package installs
+// it apart, in the prefix's private folder.
+TEST_F(VarelRun, HelpSaysWhereThePluginIsLookedFor) {
+  const std::string help = TextOf(Varel({"--help"}).out);
+  EXPECT_TRUE(Contains(help, std::string("(default: ") + PluginFileName() + " beside varel"))
+      << help;
+#if defined(_WIN32)
+  EXPECT_TRUE(Contains(help, "beside varel)\n")) << help;
+#else
+  EXPECT_TRUE(Contains(help, "else PREFIX/lib/varel/arc_varel.so)\n")) << help;
+#endif
+}
+
 TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {
   WriteFile("src/" + std::string(64, 'n'), BytesOf("long name"));
   ProcessResult r = Varel({"pack", "pkg", "long.pkg", "-C", "src", "."});
@@ -329,6 +346,26 @@ TEST_F(VarelRun, PackRefusesWhatTheFormatCannotHold) {
       << r.err;
   EXPECT_TRUE(Contains(r.out, "packed 2 files")) << r.out;
   EXPECT_FALSE(Contains(r.err, "copy.psarc")) << r.err;
+
+#if !defined(_WIN32)
+  // Under --ignore-case, names equal but for case would have one digest: refused, both
+  // named, before anything is written. (Windows' file names cannot differ so.)
+  WriteFile("cased/Read.me", BytesOf("1"));
+  WriteFile("cased/READ.ME", BytesOf("2"));
+  r = Varel({"pack", "psarc", "cased.psarc", "--by-digest", "--ignore-case", "cased"});
+  EXPECT_EQ(r.exitCode, 1) << Describe(r);
+  EXPECT_TRUE(
+      Contains(r.err, "'cased/READ.ME' and 'cased/Read.me': names that differ only in case"))
+      << r.err;
+  EXPECT_EQ(GetPathKind(At("cased.psarc")), PathKind::kMissing);
+  EXPECT_EQ(Varel({"pack", "psarc", "cased.psarc", "--by-digest", "cased"}).exitCode, 0);
+#endif
+  // With its leading '/' a name of 255 bytes would not fit the 255 a listing gives back.
+  WriteFile("full/" + std::string(250, 'f'), BytesOf("full"));
+  r = Varel({"pack", "psarc", "full.psarc", "--leading-slash", "full"});
+  EXPECT_EQ(r.exitCode, 1) << Describe(r);
+  EXPECT_TRUE(Contains(r.err, "with its leading '/' its name is 256 bytes")) << r.err;
+  EXPECT_EQ(Varel({"pack", "psarc", "full.psarc", "full"}).exitCode, 0);
 
   r = Varel({"pack", "pkg", "up.pkg", "../elsewhere"});
   EXPECT_EQ(r.exitCode, 1) << Describe(r);

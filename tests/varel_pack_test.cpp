@@ -1,9 +1,13 @@
 // End to end: varel pack streaming its archive into a temporary file, on several threads,
 // under a memory ceiling, and leaving nothing behind when it fails or is interrupted.
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bytes/byte_order.h"
 #include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
 #include "tools/os/interrupt_cleanup.h"
@@ -57,6 +61,133 @@ TEST_F(VarelRun, PackGivesOneArchiveForEveryNumberOfJobs) {
   }
   EXPECT_EQ(Varel({"pack", "pkg", "x.pkg", "-j", "0", "src"}).exitCode, 2);
   EXPECT_EQ(Varel({"pack", "pkg", "x.pkg", "--jobs=many", "src"}).exitCode, 2);
+}
+
+// The lines of varel's text output.
+std::vector<std::string> LinesOf(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream text(TextOf(out));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  return lines;
+}
+
+// Every PSARC layout option, round trip through the real plug-in: packed on 8 threads (the
+// same archive as on one), its header flags and table order, listed under the names given
+// (with their '/' when asked), list -v's last line, extracted under those names with those
+// contents. Files of equal contents, many of them, so that sharing is visible in the size.
+TEST_F(VarelRun, PackLayoutOptionsRoundTripThroughThePlugin) {
+  FileTree tree = EdgeTree();
+  tree["copy/noise"] = tree["noise"];
+  tree["copy/empty"] = Bytes();
+  for (int i = 0; i < 400; ++i) {
+    tree["many/" + std::to_string(i) + ".txt"] = BytesOf("line " + std::to_string(i % 150));
+  }
+  WriteTree("src", tree);
+  struct Case {
+    const char* what;
+    std::vector<std::string> options;
+    uint32_t flags;
+    const char* naming;  // list -v's last line, or nullptr for the totals
+  };
+  const Case cases[] = {
+      {"first layout", {}, 0, nullptr},
+      {"by digest", {"--by-digest"}, 0x0C, "names found by digest (header flags 0x0c)"},
+      {"ignoring case",
+       {"--by-digest", "--ignore-case"},
+       0x0D,
+       "names found by digest, ignoring case (header flags 0x0d)"},
+      {"leading slash", {"--leading-slash"}, 0x02, nullptr},
+      {"shared", {"--share-identical"}, 0, nullptr},
+      {"all of them",
+       {"--share-identical", "--leading-slash", "--ignore-case", "--by-digest"},
+       0x0F,
+       "names found by digest, ignoring case (header flags 0x0f)"},
+  };
+  std::map<std::string, size_t> sizes;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = std::string(c.what) + ".psarc";
+    std::vector<std::string> args = {"pack", "psarc", out, "-q", "-C", "src"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    for (const std::string jobs : {"8", "1"}) {
+      std::vector<std::string> run = args;
+      run.insert(run.end(), {"--overwrite", "-j", jobs, "."});
+      const ProcessResult r = Varel(run);
+      ASSERT_EQ(r.exitCode, 0) << Describe(r);
+      EXPECT_EQ(r.out + r.err, "");
+      if (jobs == "8") WriteFile(out + ".j8", ReadFile(out));
+    }
+    const Bytes archive = ReadFile(out);
+    EXPECT_TRUE(archive == ReadFile(out + ".j8")) << "-j 8 and -j 1 differ";
+    sizes[c.what] = archive.size();
+    if (c.options.empty()) {
+      EXPECT_TRUE(archive == PackPsarc(InputsOf(tree))) << "the default layout changed";
+    }
+    ASSERT_GT(archive.size(), 32u);
+    EXPECT_EQ(be32(archive.data() + 28), c.flags);
+    const uint32_t rows = be32(archive.data() + 20);
+    ASSERT_EQ(rows, tree.size() + 1);
+    for (uint32_t row = 2; row < rows && (c.flags & 0x04) != 0; ++row) {
+      EXPECT_LT(std::memcmp(&archive[32 + 30 * (row - 1)], &archive[32 + 30 * row], 16), 0) << row;
+    }
+
+    const bool slash = (c.flags & 0x02) != 0;
+    std::vector<std::string> expected = {"NamesBlock.bin"};
+    for (const auto& f : tree) expected.push_back((slash ? "/" : "") + f.first);
+    std::vector<std::string> names = LinesOf(Varel({"list", "-1", out}).out);
+    std::sort(expected.begin(), expected.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, expected);
+
+    const ProcessResult listed = Varel({"list", "-v", out});
+    EXPECT_EQ(listed.exitCode, 0) << Describe(listed);
+    const std::vector<std::string> lines = LinesOf(listed.out);
+    ASSERT_FALSE(lines.empty());
+    if (c.naming != nullptr) {
+      EXPECT_EQ(lines.back(), c.naming);
+    } else {
+      EXPECT_TRUE(Contains(lines.back(), std::to_string(rows) + " entries, ")) << lines.back();
+    }
+    EXPECT_FALSE(Contains(Varel({"list", out}).out, "names found")) << "only with -v";
+
+    const ProcessResult r = Varel({"extract", out, "-o", out + ".out", "-j", "8"});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_EQ(TextOf(r.err), slash ? "varel extract: leading '/' removed from entry names\n" : "");
+    FileTree back = ReadTree(At(out + ".out"));
+    back.erase("NamesBlock.bin");
+    EXPECT_TRUE(back == tree) << back.size() << " files of " << tree.size();
+  }
+  // The copy of 300,000 noise bytes and 250 of the small files are stored once.
+  EXPECT_LT(sizes["shared"] + 300000, sizes["first layout"]);
+  EXPECT_LT(sizes["all of them"] + 300000, sizes["by digest"]);
+}
+
+// Names that begin with '/' (header flag 0x02), thousands of them: extract says once that
+// the '/' was removed, with -q too (-q silences progress and the summary, not notes).
+TEST_F(VarelRun, ExtractSaysOnceThatLeadingSlashesWereRemoved) {
+  std::vector<ArchiveInput> inputs;
+  for (int i = 0; i < 2000; ++i) {
+    inputs.push_back({"d" + std::to_string(i % 7) + "/" + std::to_string(i), BytesOf("x")});
+  }
+  PsarcWriterOptions options;
+  options.leadingSlash = true;
+  options.jobs = 2;
+  Bytes archive;
+  std::string error;
+  ASSERT_TRUE(WritePsarc(inputs, options, &archive, &error)) << error;
+  WriteFile("slash.psarc", archive);
+  const std::string note = "varel extract: leading '/' removed from entry names\n";
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "-q" : "without -q");
+    const std::string folder = quiet ? "quiet" : "loud";
+    const ProcessResult r = quiet ? Varel({"extract", "slash.psarc", "-q", "-o", folder})
+                                  : Varel({"extract", "slash.psarc", "-o", folder});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_EQ(TextOf(r.err), note);
+    EXPECT_EQ(r.out.empty(), quiet) << r.out;
+    EXPECT_EQ(ReadTree(At(folder)).size(), inputs.size() + 1);
+    EXPECT_TRUE(ReadFile(folder + "/d4/1999") == BytesOf("x"));
+  }
 }
 
 TEST_F(VarelRun, PackIntoAMissingFolderFailsBeforeReadingAnything) {

@@ -15,8 +15,16 @@ namespace {
 std::vector<PlannedFile> SafePaths(const std::vector<EntryToPlan>& entries, NameRules rules,
                                    CEngineObserver* observer) {
   std::vector<PlannedFile> plan;
+  // Each leading separator is said once, at the first entry that has it, as tar does: an
+  // archive whose every name begins with '/' gets one line, not one per entry.
+  std::set<char> leadingSaid;
   for (const EntryToPlan& e : entries) {
     SafeName safe = MakeSafeName(e.name, e.index, rules);
+    if (safe.leadingSeparator != 0 && leadingSaid.insert(safe.leadingSeparator).second) {
+      observer->Note(
+          NoteKind::kRenamed, e.index,
+          std::string("leading '") + safe.leadingSeparator + "' removed from entry names");
+    }
     if (!safe.changes.empty()) {
       std::string why;
       for (const std::string& c : safe.changes) why += (why.empty() ? "" : ", ") + c;

@@ -30,7 +30,8 @@ struct EntryToPlan {
 // (for Windows' rules, names equal but for case): by default the later ones get a numbered
 // name; with kOverwrite or kSkip the existing-file rule decides between them, and the files
 // that share a target are marked so. A file never takes a path that another entry needs
-// as a folder. Every change is noted (kRenamed, kSharedName), in entry order.
+// as a folder. Every change is noted (kRenamed, kSharedName), in entry order; a leading
+// '/' (or '\\') once, at the first entry that has it, for all of them.
 std::vector<PlannedFile> PlanExtraction(const std::vector<EntryToPlan>& entries,
                                         ExistingPolicy policy, NameRules rules,
                                         CEngineObserver* observer);

@@ -8,7 +8,8 @@
 #include <string>
 
 enum class NoteKind {
-  kRenamed,     // an entry's name was made safe, or numbered because another has it
+  kRenamed,     // an entry's name was made safe, or numbered because another has it; or
+                // the leading '/' of every name was removed (once, at the first)
   kSharedName,  // entries share a name, and the existing-file rule picks one
   kSkipped,     // an existing file was left alone (--skip-existing)
   kProblem,     // the entry was not written: what stands there, a failed read or write

@@ -1,6 +1,7 @@
 #include "tools/plugin_host/archive_damage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "bytes/byte_order.h"
@@ -104,6 +105,17 @@ std::string DescribeUnrecognised(const uint8_t* header, uint64_t fileSize) {
   // Anything else the plug-in refused is no PSARC it could know.
   if (what.empty()) return std::string();
   return "psarc" + what + ": not supported";
+}
+
+std::string DescribeNaming(int32_t type, const uint8_t* header) {
+  if (type != kTypePsarc) return std::string();
+  const uint32_t flags = be32(header + kPsarcHeaderFlagsAt);
+  if ((flags & (kPsarcFlagTocByDigest | kPsarcFlagZeroSeparated)) == 0) return std::string();
+  char hex[16];
+  std::snprintf(hex, sizeof(hex), "0x%02x", static_cast<unsigned>(flags));
+  return std::string("names found by digest") +
+         ((flags & kPsarcFlagUpperCaseDigests) != 0 ? ", ignoring case" : "") + " (header flags " +
+         hex + ")";
 }
 
 namespace {

@@ -45,6 +45,11 @@ std::vector<EntryDamage> FindDamage(int32_t type, const uint8_t* header, uint64_
 // cut at 20 bytes". Empty for anything else.
 std::string DescribeUnrecognised(const uint8_t* header, uint64_t fileSize);
 
+// For list -v, from the header's flags: how a PSARC listing found its entries' names when
+// not by position, such as "names found by digest, ignoring case (header flags 0x0d)";
+// empty for names by position (neither flag 0x04 nor 0x08) and for PKG.
+std::string DescribeNaming(int32_t type, const uint8_t* header);
+
 // The PSARC entries among `selected` whose names the listing cut to the 255 bytes its
 // name field holds, found by reading the name list (entry 0) through the plug-in and
 // comparing each name that fills the field with its line there; in the later layout (names

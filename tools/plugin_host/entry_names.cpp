@@ -172,7 +172,7 @@ SafeName MakeSafeName(const std::string& name, size_t index, NameRules rules) {
     first = false;
     start = i + 1;
   }
-  if (!name.empty() && (name[0] == '/' || name[0] == '\\')) Note(&out, "leading separator removed");
+  if (!name.empty() && (name[0] == '/' || name[0] == '\\')) out.leadingSeparator = name[0];
   if (out.components.empty()) {
     out.components.push_back("unnamed-" + std::to_string(index));
     Note(&out, name.empty() ? "empty name" : "no usable name");

@@ -37,6 +37,9 @@ NameRules HostNameRules();
 struct SafeName {
   std::vector<std::string> components;
   std::vector<std::string> changes;  // what was changed and why; empty when nothing was
+  // The separator ('/' or '\\') removed from the front of the name, or 0. Not among the
+  // changes: an archive whose names all begin with '/' is said to once, not per entry.
+  char leadingSeparator = 0;
   std::string Joined(char separator) const;
 };
 

@@ -65,3 +65,11 @@ std::string DefaultPluginPath() {
 #endif
   return beside;
 }
+
+std::vector<std::string> DefaultPluginPlaces() {
+  std::vector<std::string> places = {std::string(PluginFileName()) + " beside varel"};
+#ifdef VAREL_PRIVATE_PLUGIN_DIR
+  places.push_back("PREFIX/" VAREL_PRIVATE_PLUGIN_DIR "/" + std::string(PluginFileName()));
+#endif
+  return places;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/host_records.h"
 
@@ -42,3 +43,6 @@ std::string ExecutableDirectory();
 // The plug-in beside the running program; where there is none and the build names a private
 // folder (VAREL_PRIVATE_PLUGIN_DIR, on Linux), the one in that folder of the program's prefix.
 std::string DefaultPluginPath();
+// Where DefaultPluginPath looks, in order, for the usage text: "arc_varel.so beside varel",
+// then, on a build that names a private folder, "PREFIX/lib/varel/arc_varel.so".
+std::vector<std::string> DefaultPluginPlaces();

@@ -30,7 +30,8 @@ const OptionTable kOptions = {
     {"-v", "--verbose", false,
      "  -v, --verbose         also the index, the offset of the stored bytes and the\n"
      "                        format's details (PSARC: first block; PKG: compressed or\n"
-     "                        stored), before the name\n"},
+     "                        stored), before the name; and a last line when a PSARC\n"
+     "                        archive's names were found by digest\n"},
     {"-h", "--human-readable", false,
      "  -h, --human-readable  sizes as 1.5 MiB (here -h is not help: use --help)\n"},
     {"-1", "--names", false, "  -1, --names           only the names, one a line\n"},
@@ -201,6 +202,9 @@ int RunList(const Options& options, const std::vector<std::string>& args) {
     PrintNames(archive, shown);
   } else {
     PrintTable(archive, shown, style);
+    // How the names were found, when not by position: the last of the table's lines.
+    const std::string naming = DescribeNaming(archive.type(), archive.header());
+    if (style.verbose && !naming.empty()) Print(naming + "\n");
   }
   for (const std::string& p : unmatched) Report("list", path + ": no entry matches " + Quoted(p));
   const bool damaged = ReportDamage("list", archive, selected, "") != 0;

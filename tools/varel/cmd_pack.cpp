@@ -1,6 +1,7 @@
 // varel pack: builds a PSARC archive or a PKG container from files and folders with the
 // project's writers.
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ namespace {
 
 const char kIntro[] =
     "usage: varel pack psarc|pkg OUT [-C DIR] [--overwrite] [-j N] [-q] PATH...\n"
+    "       varel pack psarc OUT ... [--by-digest [--ignore-case]] [--leading-slash]\n"
+    "                                [--share-identical] PATH...\n"
     "\n"
     "Builds OUT from the files and folders named (folders with everything under them).\n"
     "Entry names are the paths as given, relative to DIR when -C is used, '/' separated:\n"
@@ -31,16 +34,32 @@ const char kIntro[] =
     "a failed or interrupted pack leaves nothing behind. OUT '-' writes the archive to\n"
     "standard output (never to a terminal), once it is complete, through a temporary file\n"
     "in the system's temporary folder; the summary then goes to stderr.\n"
+    "A PSARC archive names its entries by the order of its name list, as every reader\n"
+    "takes it, unless --by-digest asks for the later layout.\n"
     "\n";
 
 const OptionTable kOptions = {
-    {"-C", "--directory", true, "  -C DIR         resolve PATHs in DIR\n"},
-    {nullptr, "--overwrite", false, "  --overwrite    replace OUT if it exists\n"},
+    {"-C", "--directory", true, "  -C DIR             resolve PATHs in DIR\n"},
+    {nullptr, "--overwrite", false, "  --overwrite        replace OUT if it exists\n"},
     {"-j", "--jobs", true,
-     "  -j, --jobs N   compress on N threads (default: one per core); the archive is the\n"
-     "                 same for every N\n"},
-    {"-q", "--quiet", false, "  -q, --quiet    no progress line and no summary\n"},
-    {"-h", "--help", false, "  -h, --help     this text\n"},
+     "  -j, --jobs N       compress on N threads (default: one per core); the archive is\n"
+     "                     the same for every N\n"},
+    {"-q", "--quiet", false, "  -q, --quiet        no progress line and no summary\n"},
+    {nullptr, "--by-digest", false,
+     "  --by-digest        PSARC: the later layout, whose readers find each name by its\n"
+     "                     MD5 digest: the table of contents in the order of the digests,\n"
+     "                     the names sorted and separated by zero bytes (header flags\n"
+     "                     0x04 and 0x08)\n"},
+    {nullptr, "--ignore-case", false,
+     "  --ignore-case      PSARC, with --by-digest: digests of the upper-cased names, so\n"
+     "                     that readers find names ignoring case (flag 0x01); names that\n"
+     "                     differ only in case are refused\n"},
+    {nullptr, "--leading-slash", false,
+     "  --leading-slash    PSARC: every name stored with a leading '/' (flag 0x02)\n"},
+    {nullptr, "--share-identical", false,
+     "  --share-identical  PSARC: files of identical contents stored once, their entries\n"
+     "                     sharing the stored bytes (the files are read twice)\n"},
+    {"-h", "--help", false, "  -h, --help         this text\n"},
 };
 
 std::string Usage() { return kIntro + OptionHelp(kOptions); }
@@ -54,8 +73,17 @@ class CPackMessages : public CEngineObserver {
   void Note(NoteKind, size_t, const std::string& text) override { Report("pack", text); }
 };
 
+// The PSARC layout options, each a writer option.
+struct PsarcLayoutRequest {
+  bool byDigest = false;
+  bool ignoreCase = false;
+  bool leadingSlash = false;
+  bool shareIdentical = false;
+};
+
 struct PackRequest {
   bool pkg = false;
+  PsarcLayoutRequest psarc;
   std::string out;
   std::string base;  // -C DIR, or empty
   bool overwrite = false;
@@ -85,6 +113,22 @@ bool ParsePack(const std::vector<std::string>& args, PackRequest* request) {
   request->overwrite = parsed.Has("--overwrite");
   request->quiet = parsed.Has("--quiet");
   request->paths.assign(parsed.positional.begin() + 2, parsed.positional.end());
+  PsarcLayoutRequest& psarc = request->psarc;
+  psarc.byDigest = parsed.Has("--by-digest");
+  psarc.ignoreCase = parsed.Has("--ignore-case");
+  psarc.leadingSlash = parsed.Has("--leading-slash");
+  psarc.shareIdentical = parsed.Has("--share-identical");
+  for (const char* option :
+       {"--by-digest", "--ignore-case", "--leading-slash", "--share-identical"}) {
+    if (request->pkg && parsed.Has(option)) {
+      Report("pack", std::string(option) + " is for PSARC archives");
+      return false;
+    }
+  }
+  if (psarc.ignoreCase && !psarc.byDigest) {
+    Report("pack", "--ignore-case needs --by-digest (names by position have no case to ignore)");
+    return false;
+  }
   return ParseJobs("pack", parsed, &request->jobs);
 }
 
@@ -117,6 +161,22 @@ bool CheckPlaces(const PackRequest& request) {
     return false;
   }
   return true;
+}
+
+// Under --ignore-case two names equal but for the case of their ASCII letters have one
+// digest, and a reader would give both entries the same name: refused, naming both; false
+// when any pair was.
+bool CheckCaseDistinct(const std::vector<PackInput>& inputs) {
+  std::map<std::string, size_t> byUpper;
+  bool distinct = true;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const auto seen = byUpper.emplace(PsarcUpperCased(inputs[i].name), i);
+    if (seen.second) continue;
+    Report("pack", Quoted(inputs[seen.first->second].name) + " and " + Quoted(inputs[i].name) +
+                       ": names that differ only in case, which --ignore-case cannot tell apart");
+    distinct = false;
+  }
+  return distinct;
 }
 
 // Copies the complete archive from its temporary file to stdout, then removes the file.
@@ -165,6 +225,11 @@ bool CarryOut(const PackRequest& request, const std::vector<PackInput>& inputs,
     PsarcWriterOptions options;
     options.jobs = request.jobs;
     options.onProgress = onProgress;
+    options.tocByDigest = request.psarc.byDigest;
+    options.zeroSeparated = request.psarc.byDigest;
+    options.upperCaseDigests = request.psarc.ignoreCase;
+    options.leadingSlash = request.psarc.leadingSlash;
+    options.shareIdentical = request.psarc.shareIdentical;
     built = WritePsarc(source, options, &sink, &error);
   }
   progress.Finish();
@@ -203,7 +268,8 @@ int RunPack(const Options&, const std::vector<std::string>& args) {
   if (!CheckPlaces(request) ||
       !CollectInputs(request.paths, request.base, ToStdout(request.out) ? "" : request.out,
                      &planned, &messages) ||
-      !CheckInputs(request.pkg, planned, &inputs, &messages)) {
+      !CheckInputs(request.pkg, planned, &inputs, &messages) ||
+      (request.psarc.ignoreCase && !CheckCaseDistinct(inputs))) {
     return kExitFailed;
   }
   // Opened after the files were collected, so that the walk never meets it. The archive

@@ -9,11 +9,22 @@
 #include <vector>
 
 #include "tools/os/console.h"
+#include "tools/plugin_host/plugin_loader.h"
 #include "tools/varel/commands.h"
 #include "tools/varel/options.h"
 #include "tools/varel/report.h"
 
 namespace {
+
+// Where the plug-in is looked for, as the --plugin line ends: "arc_varel.so beside varel)",
+// and the installed package's folder on a line of its own.
+std::string PluginPlaces() {
+  std::string text;
+  for (const std::string& place : DefaultPluginPlaces()) {
+    text += text.empty() ? place : ",\n                  else " + place;
+  }
+  return text + ")";
+}
 
 void PrintUsage(FILE* out) {
   const std::string usage = Format(
@@ -31,13 +42,13 @@ void PrintUsage(FILE* out) {
       "ARCHIVE '-' is standard input; OUT '-' is standard output. Short options bundle\n"
       "(-qv) and take their values attached or apart (-oDIR, -o DIR).\n"
       "\n"
-      "  --plugin PATH   the plug-in to load (default: %s beside varel)\n"
+      "  --plugin PATH   the plug-in to load (default: %s\n"
       "  --version       varel's version and the plug-in it loads\n"
       "  -h, --help      this text\n"
       "\n"
       "Run 'varel COMMAND --help' for a command's options. Exit codes: 0 success,\n"
       "1 an operation failed, 2 a usage error.\n",
-      PluginFileName());
+      PluginPlaces().c_str());
   // On stdout through Print, so that a failed write fails the run.
   if (out == stdout) {
     Print(usage);

@@ -1,7 +1,9 @@
 #include "tools/writers/psarc_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 
@@ -269,31 +271,22 @@ bool CPsarcStream::FindShared() {
   shares_.resize(entries);
   for (size_t e = 0; e < entries; ++e) shares_[e] = e;
   if (!options_.shareIdentical) return true;
-  struct Seen {
-    uint64_t size;
-    uint8_t digest[16];
-    size_t entry;
-  };
-  std::vector<Seen> seen;
+  // The first entry of each size and contents digest, looked up in log time: an archive of
+  // many thousands of files is not held up by comparing each with every earlier one.
+  typedef std::pair<uint64_t, std::array<uint8_t, 16>> Contents;
+  std::map<Contents, size_t> first;
   std::vector<uint8_t> piece(kPieceBytes);
   for (size_t e = 1; e < entries; ++e) {
-    Seen s;
-    s.size = SizeOf(e);
-    s.entry = e;
+    Contents key;
+    key.first = SizeOf(e);
     CMd5 md5;
-    for (uint64_t at = 0; at < s.size; at += kPieceBytes) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, s.size - at));
+    for (uint64_t at = 0; at < key.first; at += kPieceBytes) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, key.first - at));
       if (!source_.Read(e - 1, at, piece.data(), n, error_)) return false;
       md5.Update(piece.data(), n);
     }
-    md5.Final(s.digest);
-    for (const Seen& earlier : seen) {
-      if (earlier.size == s.size && std::memcmp(earlier.digest, s.digest, 16) == 0) {
-        shares_[e] = earlier.entry;
-        break;
-      }
-    }
-    if (shares_[e] == e) seen.push_back(s);
+    md5.Final(key.second.data());
+    shares_[e] = first.emplace(key, e).first->second;
   }
   return true;
 }
