@@ -570,7 +570,8 @@ TEST_F(VarelRun, TestSelectsAsExtractDoes) {
   const uint32_t p = Param(psarc, 1);
   psarc[Offset(psarc, 1) + Value(psarc, p) + 10] ^= 0x01;
   WriteFile("a.psarc", psarc);
-  ProcessResult r = Varel({"test", "-v", "a.psarc", "dir", "#2"});
+  // Case-sensitive on both platforms (Windows ignores case by default): "dir" is not "Dir".
+  ProcessResult r = Varel({"test", "-v", "--case-sensitive", "a.psarc", "dir", "#2"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
   Shown shown = ParseShown(TextOf(r.out));
   ASSERT_EQ(shown.entries.size(), 3u) << Describe(r);
