@@ -14,6 +14,7 @@
 #include "pkg/pkg.h"
 #include "psarc/psarc.h"
 #include "reference/reference.h"
+#include "tests/support/archive_cases.h"
 #include "tests/support/psarc_test_support.h"
 #include "tools/check/archive_check.h"
 #include "tools/writers/byte_writer.h"
@@ -68,63 +69,29 @@ std::string Describe(const Checked& c) {
 
 // ---- Whole archives ----
 
-std::vector<ArchiveInput> Inputs() {
-  return {
-      {"a.txt", TextBytes(2 * 65536 + 5000)},
-      {"b.bin", NoiseBytes(1000, 3)},
-      {"Dir/Mixed.TXT", TextBytes(5000)},
-      {"dir/d.txt", TextBytes(300)},
-      {"empty", {}},
-      {"exact", NoiseBytes(65536, 5)},
-      {"dir/e.bin", NoiseBytes(70000, 6)},
-  };
-}
-
 struct WholeCase {
   const char* what;
   Bytes archive;
   size_t shared;  // entries noted as sharing their stored bytes
 };
 
-Bytes Psarc(const std::vector<ArchiveInput>& inputs, const PsarcWriterOptions& options) {
-  Bytes out;
-  std::string error;
-  EXPECT_TRUE(WritePsarc(inputs, options, &out, &error)) << error;
-  return out;
-}
-
 std::vector<WholeCase> WholeArchives() {
   std::vector<WholeCase> cases;
-  cases.push_back({"psarc, first layout", PackPsarc(Inputs()), 0});
-  cases.push_back({"psarc, zlib level 1 (0x78 0x01)", PackPsarc(Inputs(), 1), 0});
+  cases.push_back({"psarc, first layout", PackPsarc(MixedInputs()), 0});
+  cases.push_back({"psarc, zlib level 1 (0x78 0x01)", PackPsarc(MixedInputs(), 1), 0});
+  for (const PsarcLayoutCase& layout : LaterPsarcLayouts()) {
+    cases.push_back({layout.what, PackPsarcWith(MixedInputs(), layout.options), 0});
+  }
   PsarcWriterOptions o;
   o.tocByDigest = true;
-  cases.push_back({"psarc, table in digest order", Psarc(Inputs(), o), 0});
-  o = PsarcWriterOptions();
-  o.zeroSeparated = true;
-  cases.push_back({"psarc, zero-separated names", Psarc(Inputs(), o), 0});
-  o.tocByDigest = true;
-  o.zeroAfterLastName = true;
-  cases.push_back({"psarc, both, a zero after the last name", Psarc(Inputs(), o), 0});
-  o = PsarcWriterOptions();
-  o.tocByDigest = true;
-  o.upperCaseDigests = true;
-  o.leadingSlash = true;
-  cases.push_back({"psarc, upper-cased digests, leading slash", Psarc(Inputs(), o), 0});
-  o.upperCaseDigests = false;
-  o.digestWithoutSlash = true;
-  o.zeroSeparated = true;
-  cases.push_back({"psarc, digests without the slash", Psarc(Inputs(), o), 0});
-  o = PsarcWriterOptions();
-  o.tocByDigest = true;
   o.shareIdentical = true;
-  std::vector<ArchiveInput> twins = Inputs();
+  std::vector<ArchiveInput> twins = MixedInputs();
   twins.push_back({"copy/a.txt", TextBytes(2 * 65536 + 5000)});
   twins.push_back({"copy/b.bin", NoiseBytes(1000, 3)});
-  cases.push_back({"psarc, identical contents stored once", Psarc(twins, o), 4});
-  cases.push_back({"pkg, coded where smaller", PackPkg(Inputs()), 0});
-  cases.push_back({"pkg, all stored", PackPkg(Inputs(), PkgCompression::kNever), 0});
-  cases.push_back({"pkg, all coded", PackPkg(Inputs(), PkgCompression::kAlways), 0});
+  cases.push_back({"psarc, identical contents stored once", PackPsarcWith(twins, o), 4});
+  cases.push_back({"pkg, coded where smaller", PackPkg(MixedInputs()), 0});
+  cases.push_back({"pkg, all stored", PackPkg(MixedInputs(), PkgCompression::kNever), 0});
+  cases.push_back({"pkg, all coded", PackPkg(MixedInputs(), PkgCompression::kAlways), 0});
   return cases;
 }
 
@@ -161,20 +128,6 @@ TEST(ArchiveCheck, NeitherFormatDoesNotOpen) {
 }
 
 // ---- One case per fault ----
-
-// PSARC fields of record i and block value k.
-size_t Row(size_t i) { return kPsarcHeaderSize + kPsarcTocEntrySize * i; }
-size_t ValueAt(const Bytes& a, size_t k) {
-  return Row(be32(&a[kPsarcHeaderTocEntryCountAt])) + 2 * k;
-}
-uint32_t Param(const Bytes& a, size_t i) { return be32(&a[Row(i) + kPsarcTocFirstBlockAt]); }
-uint64_t Offset(const Bytes& a, size_t i) { return be40(&a[Row(i) + kPsarcTocOffsetAt]); }
-uint32_t Value(const Bytes& a, size_t k) { return be16(&a[ValueAt(a, k)]); }
-void PutBe(Bytes* a, size_t at, uint64_t v, size_t width) {
-  for (size_t k = 0; k < width; ++k)
-    (*a)[at + k] = static_cast<uint8_t>(v >> (8 * (width - 1 - k)));
-}
-void SetValue(Bytes* a, size_t k, uint32_t v) { PutBe(a, ValueAt(*a, k), v, 2); }
 
 struct Expected {
   int64_t index;  // -1: a whole-archive fault
@@ -225,7 +178,7 @@ TEST(ArchiveCheck, EachPsarcFaultIsReportedOnItsEntryWithItsReason) {
   // Entries: 1 a.txt (three compressed blocks), 2 b.bin (one plain block of 1000 bytes),
   // 3 Dir/Mixed.TXT (one compressed block), 4 dir/d.txt, 5 empty, 6 exact (stored whole),
   // 7 dir/e.bin (whole, then plain).
-  const Bytes archive = PackPsarc(Inputs());
+  const Bytes archive = PackPsarc(MixedInputs());
   ASSERT_EQ(Value(archive, Param(archive, 2)), 1000u);
   ASSERT_EQ(archive[Offset(archive, 3)], 0x78);
   const std::vector<FaultCase> cases = {
@@ -390,7 +343,7 @@ TEST(ArchiveCheck, ReservedCodeStreamsPassAsThePluginDecodesThem) {
 }
 
 TEST(ArchiveCheck, TablesCutByTheEndOfTheFile) {
-  Bytes archive = PackPsarc(Inputs());
+  Bytes archive = PackPsarc(MixedInputs());
   archive.resize(Row(3) + 5);
   const Checked c = CheckArchive(archive);
   ASSERT_TRUE(c.opened);
@@ -403,48 +356,6 @@ TEST(ArchiveCheck, TablesCutByTheEndOfTheFile) {
     EXPECT_EQ(c.entries[i].faults[0].message, "record past the end of the file (the file ends at " +
                                                   std::to_string(archive.size()) + " bytes)");
   }
-}
-
-// A PKG container laid out field by field: header, directory, then each entry's bytes.
-struct PkgRow {
-  std::string name;
-  Bytes stored;
-  int32_t size;
-  uint32_t compressed;
-};
-Bytes PkgOf(const std::vector<PkgRow>& rows) {
-  CByteWriter w;
-  w.Le32(0);                                   // reserved
-  w.Le32(static_cast<uint32_t>(rows.size()));  // entryCount
-  uint32_t at = static_cast<uint32_t>(kPkgHeaderSize + kPkgDirEntrySize * rows.size());
-  for (const PkgRow& r : rows) {
-    Bytes name(kPkgDirNameBytes, 0);
-    std::copy(r.name.begin(), r.name.end(), name.begin());
-    w.Raw(name.data(), name.size());
-    w.Le32(static_cast<uint32_t>(r.size));           // plain size
-    w.Le32(static_cast<uint32_t>(r.stored.size()));  // stored size
-    w.Le32(at);                                      // offset
-    w.Le32(r.compressed);
-    at += static_cast<uint32_t>(r.stored.size());
-  }
-  for (const PkgRow& r : rows) w.Raw(r.stored.data(), r.stored.size());
-  return w.bytes();
-}
-
-Bytes Lz(uint8_t escape, int32_t decodedLength, int32_t endOffset, const Bytes& tokens) {
-  CByteWriter w;
-  w.Le32(static_cast<uint32_t>(decodedLength));
-  w.Le32(static_cast<uint32_t>(endOffset));
-  w.U8(escape);
-  w.Zeros(3);
-  w.Raw(tokens.data(), tokens.size());
-  return w.bytes();
-}
-
-size_t PkgRowAt(size_t i) { return kPkgHeaderSize + kPkgDirEntrySize * i; }
-uint32_t PkgField(const Bytes& a, size_t i, size_t field) { return le32(&a[PkgRowAt(i) + field]); }
-void SetPkgField(Bytes* a, size_t i, size_t field, uint32_t v) {
-  for (size_t k = 0; k < 4; ++k) (*a)[PkgRowAt(i) + field + k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
 TEST(ArchiveCheck, EachPkgFaultIsReportedOnItsEntryWithItsReason) {
@@ -493,23 +404,23 @@ TEST(ArchiveCheck, EachPkgFaultIsReportedOnItsEntryWithItsReason) {
   for (const FaultCase& f : cases) ExpectFaults(archive, f);
 
   // Hand-made streams, each between two whole entries: E = 0xFF.
-  const Bytes whole = Lz(0xFF, 6, 17, {0x41, 0x42, 0xFF, 0x02, 0x04});
+  const Bytes whole = LzStream(0xFF, 6, 17, {0x41, 0x42, 0xFF, 0x02, 0x04});
   struct StreamCase {
     const char* what;
     Bytes stream;
     int32_t size;
     const char* says;
   } streams[] = {
-      {"a stream one byte short, its header saying so", Lz(0xFF, 4, 15, {0x41, 0x42, 0x43}), 4,
-       "the LZ stream ends after 3 of its 4 plain bytes"},
-      {"a back-reference before the start", Lz(0xFF, 4, 16, {0x41, 0xFF, 0x05, 0x03}), 4,
+      {"a stream one byte short, its header saying so", LzStream(0xFF, 4, 15, {0x41, 0x42, 0x43}),
+       4, "the LZ stream ends after 3 of its 4 plain bytes"},
+      {"a back-reference before the start", LzStream(0xFF, 4, 16, {0x41, 0xFF, 0x05, 0x03}), 4,
        "a copy at plain byte 1 reaches 5 bytes back, before the first plain byte (stored byte "
        "13)"},
-      {"a copy token cut by the stream's end", Lz(0xFF, 6, 16, {0x41, 0x42, 0xFF, 0x02}), 6,
+      {"a copy token cut by the stream's end", LzStream(0xFF, 6, 16, {0x41, 0x42, 0xFF, 0x02}), 6,
        "the LZ stream's last token is cut by the end of its stored bytes (stored byte 14)"},
-      {"a last copy past the plain size", Lz(0xFF, 3, 17, {0x41, 0x42, 0xFF, 0x02, 0x08}), 3,
+      {"a last copy past the plain size", LzStream(0xFF, 3, 17, {0x41, 0x42, 0xFF, 0x02, 0x08}), 3,
        "the LZ stream's last copy makes 7 bytes more than its 3 plain bytes (stored byte 14)"},
-      {"tokens after the plain bytes", Lz(0xFF, 2, 15, {0x41, 0x42, 0x43}), 2,
+      {"tokens after the plain bytes", LzStream(0xFF, 2, 15, {0x41, 0x42, 0x43}), 2,
        "the LZ stream makes its 2 plain bytes with 1 stored bytes left (stored byte 14)"},
       {"a stream shorter than its header", Bytes{4, 0, 0}, 4,
        "its 3 stored bytes are too few for the LZ header (12 bytes)"},
@@ -560,7 +471,7 @@ TEST(ArchiveCheck, SharedStoredBytesAreNotedNotFaulted) {
 }
 
 TEST(ArchiveCheck, AReadThatFailsIsReportedOnItsEntry) {
-  const Bytes archive = PackPsarc(Inputs());
+  const Bytes archive = PackPsarc(MixedInputs());
   auto held = std::make_shared<const Bytes>(archive);
   const uint64_t broken = Offset(archive, 6);
   const CheckReadFn read = [held, broken](uint64_t offset, void* buffer, size_t size) {

@@ -7,21 +7,12 @@
 #include <random>
 
 #include "reference/reference.h"
+#include "tests/support/archive_cases.h"
 #include "tests/support/test_support.h"
 #include "tools/writers/byte_writer.h"
 #include "tools/writers/pkg_writer.h"
 
 namespace {
-
-Bytes Stream(uint8_t escape, int32_t decodedLength, int32_t endOffset, const Bytes& tokens) {
-  CByteWriter w;
-  w.Le32(static_cast<uint32_t>(decodedLength));
-  w.Le32(static_cast<uint32_t>(endOffset));
-  w.U8(escape);
-  w.Zeros(3);
-  w.Raw(tokens.data(), tokens.size());
-  return w.bytes();
-}
 
 struct Verdict {
   PkgLzFault fault;
@@ -53,31 +44,31 @@ struct StrictCase {
 
 TEST(PkgLzStrict, EachFaultIsFoundWhereItLies) {
   const std::vector<StrictCase> cases = {
-      {"literals and a copy", Stream(0xFF, 6, 17, {0x41, 0x42, 0xFF, 0x02, 0x04}), 6,
+      {"literals and a copy", LzStream(0xFF, 6, 17, {0x41, 0x42, 0xFF, 0x02, 0x04}), 6,
        PkgLzFault::kNone, 17, 0},
-      {"an escaped escape", Stream(0xFF, 3, 16, {0x41, 0xFF, 0xFF, 0x42}), 3, PkgLzFault::kNone, 16,
-       0},
-      {"distance 0 makes zeros", Stream(0x00, 4, 15, {0x00, 0x01, 0x04}), 4, PkgLzFault::kNone, 15,
-       0},
-      {"an empty entry", Stream(0x10, 0, 12, {}), 0, PkgLzFault::kNone, 12, 0},
+      {"an escaped escape", LzStream(0xFF, 3, 16, {0x41, 0xFF, 0xFF, 0x42}), 3, PkgLzFault::kNone,
+       16, 0},
+      {"distance 0 makes zeros", LzStream(0x00, 4, 15, {0x00, 0x01, 0x04}), 4, PkgLzFault::kNone,
+       15, 0},
+      {"an empty entry", LzStream(0x10, 0, 12, {}), 0, PkgLzFault::kNone, 12, 0},
       {"a header cut short", Bytes{6, 0, 0, 0, 17}, 6, PkgLzFault::kHeaderCut, 0, 5},
-      {"decodedLength is not the plain size", Stream(0xFF, 5, 13, {0x41}), 1,
+      {"decodedLength is not the plain size", LzStream(0xFF, 5, 13, {0x41}), 1,
        PkgLzFault::kLengthMismatch, 12, 5},
-      {"endOffset is not the stored length", Stream(0xFF, 1, 14, {0x41}), 1,
+      {"endOffset is not the stored length", LzStream(0xFF, 1, 14, {0x41}), 1,
        PkgLzFault::kEndMismatch, 12, 14},
-      {"the stream one literal short", Stream(0xFF, 4, 15, {0x41, 0x42, 0x43}), 4,
+      {"the stream one literal short", LzStream(0xFF, 4, 15, {0x41, 0x42, 0x43}), 4,
        PkgLzFault::kShort, 15, 3},
-      {"a copy token cut by the end", Stream(0xFF, 6, 16, {0x41, 0x42, 0xFF, 0x02}), 6,
+      {"a copy token cut by the end", LzStream(0xFF, 6, 16, {0x41, 0x42, 0xFF, 0x02}), 6,
        PkgLzFault::kTokenPastEnd, 14, 2},
-      {"a back-reference before the start", Stream(0xFF, 4, 16, {0x41, 0xFF, 0x05, 0x03}), 4,
+      {"a back-reference before the start", LzStream(0xFF, 4, 16, {0x41, 0xFF, 0x05, 0x03}), 4,
        PkgLzFault::kDistance, 13, 5},
       {"a distance byte above the escape is one less",
-       Stream(0x01, 4, 16, {0x41, 0x01, 0x02, 0x03}), 4, PkgLzFault::kNone, 16, 0},
-      {"and one more above it reaches too far", Stream(0x01, 4, 16, {0x41, 0x01, 0x03, 0x03}), 4,
+       LzStream(0x01, 4, 16, {0x41, 0x01, 0x02, 0x03}), 4, PkgLzFault::kNone, 16, 0},
+      {"and one more above it reaches too far", LzStream(0x01, 4, 16, {0x41, 0x01, 0x03, 0x03}), 4,
        PkgLzFault::kDistance, 13, 2},
-      {"the last copy overruns", Stream(0xFF, 3, 17, {0x41, 0x42, 0xFF, 0x02, 0x08}), 3,
+      {"the last copy overruns", LzStream(0xFF, 3, 17, {0x41, 0x42, 0xFF, 0x02, 0x08}), 3,
        PkgLzFault::kOverrun, 14, 7},
-      {"tokens after the plain bytes", Stream(0xFF, 2, 15, {0x41, 0x42, 0x43}), 2,
+      {"tokens after the plain bytes", LzStream(0xFF, 2, 15, {0x41, 0x42, 0x43}), 2,
        PkgLzFault::kTrailing, 14, 1},
   };
   for (const StrictCase& c : cases) {

@@ -11,6 +11,7 @@
 #include "bytes/byte_order.h"
 #include "pkg/pkg.h"
 #include "psarc/psarc.h"
+#include "tests/support/archive_cases.h"
 #include "tests/support/psarc_test_support.h"
 #include "tests/varel_test_support.h"
 #include "tools/util/format.h"
@@ -222,84 +223,9 @@ class CJsonReader {
 
 // ---- Archives, and the fields the faults are made in ----
 
-std::vector<ArchiveInput> Inputs() {
-  // PSARC entries: 1 a.txt (three compressed blocks), 2 b.bin (one plain block of 1000
-  // bytes), 3 Dir/Mixed.TXT (one compressed block), 4 dir/d.txt, 5 empty, 6 exact (one
-  // block stored whole), 7 dir/e.bin (whole, then plain). PKG: the same from 0.
-  return {
-      {"a.txt", TextBytes(2 * 65536 + 5000)},
-      {"b.bin", NoiseBytes(1000, 3)},
-      {"Dir/Mixed.TXT", TextBytes(5000)},
-      {"dir/d.txt", TextBytes(300)},
-      {"empty", {}},
-      {"exact", NoiseBytes(65536, 5)},
-      {"dir/e.bin", NoiseBytes(70000, 6)},
-  };
-}
-
-Bytes Psarc(const std::vector<ArchiveInput>& inputs, const PsarcWriterOptions& options) {
-  Bytes out;
-  std::string error;
-  EXPECT_TRUE(WritePsarc(inputs, options, &out, &error)) << error;
-  return out;
-}
-
-// PSARC: record i, block-size value k.
-size_t Row(size_t i) { return kPsarcHeaderSize + kPsarcTocEntrySize * i; }
-size_t ValueAt(const Bytes& a, size_t k) {
-  return Row(be32(&a[kPsarcHeaderTocEntryCountAt])) + 2 * k;
-}
-uint32_t Param(const Bytes& a, size_t i) { return be32(&a[Row(i) + kPsarcTocFirstBlockAt]); }
-uint64_t Offset(const Bytes& a, size_t i) { return be40(&a[Row(i) + kPsarcTocOffsetAt]); }
-uint32_t Value(const Bytes& a, size_t k) { return be16(&a[ValueAt(a, k)]); }
-void PutBe(Bytes* a, size_t at, uint64_t v, size_t width) {
-  for (size_t k = 0; k < width; ++k) {
-    (*a)[at + k] = static_cast<uint8_t>(v >> (8 * (width - 1 - k)));
-  }
-}
-void SetValue(Bytes* a, size_t k, uint32_t v) { PutBe(a, ValueAt(*a, k), v, 2); }
-
-// PKG: directory entry i's 32-bit fields.
-size_t PkgRowAt(size_t i) { return kPkgHeaderSize + kPkgDirEntrySize * i; }
-uint32_t PkgField(const Bytes& a, size_t i, size_t field) { return le32(&a[PkgRowAt(i) + field]); }
-void SetPkgField(Bytes* a, size_t i, size_t field, uint32_t v) {
-  for (size_t k = 0; k < 4; ++k) {
-    (*a)[PkgRowAt(i) + field + k] = static_cast<uint8_t>(v >> (8 * k));
-  }
-}
-
-// A PKG whose entries are LZ streams as given, laid out field by field.
-struct PkgRow {
-  std::string name;
-  Bytes stored;
-  uint32_t size;
-};
-Bytes LzPkg(const std::vector<PkgRow>& rows) {
-  CByteWriter w;
-  w.Le32(0);                                   // reserved
-  w.Le32(static_cast<uint32_t>(rows.size()));  // entryCount
-  uint32_t at = static_cast<uint32_t>(kPkgHeaderSize + kPkgDirEntrySize * rows.size());
-  for (const PkgRow& r : rows) {
-    w.Text(r.name);
-    w.Zeros(kPkgDirNameBytes - r.name.size());       // name, zero-padded
-    w.Le32(r.size);                                  // plain size
-    w.Le32(static_cast<uint32_t>(r.stored.size()));  // stored size
-    w.Le32(at);                                      // offset
-    w.Le32(kPkgCompressedLz);                        // LZ-coded
-    at += static_cast<uint32_t>(r.stored.size());
-  }
-  for (const PkgRow& r : rows) w.Raw(r.stored.data(), r.stored.size());
-  return w.bytes();
-}
-// An LZ stream: its 12-byte header (plain length, end offset, escape byte), then tokens.
-Bytes Lz(uint32_t decodedLength, const Bytes& tokens) {
-  CByteWriter w;
-  w.Le32(decodedLength);
-  w.Le32(static_cast<uint32_t>(12 + tokens.size()));  // endOffset: the stream's length
-  w.U8(0xFF);                                         // escape byte
-  w.Zeros(3);
-  w.Raw(tokens.data(), tokens.size());
-  return w.bytes();
+// An LZ stream of escape byte 0xFF, its end offset its own length.
+Bytes Lz(int32_t decodedLength, const Bytes& tokens) {
+  return LzStream(0xFF, decodedLength, static_cast<int32_t>(12 + tokens.size()), tokens);
 }
 
 // ---- Whole archives ----
@@ -312,30 +238,19 @@ struct WholeArchive {
 
 std::vector<WholeArchive> WholeArchives() {
   std::vector<WholeArchive> cases;
-  cases.push_back({"psarc, first layout", PackPsarc(Inputs()), 8});
+  cases.push_back({"psarc, first layout", PackPsarc(MixedInputs()), 8});
+  for (const PsarcLayoutCase& layout : LaterPsarcLayouts()) {
+    cases.push_back({layout.what, PackPsarcWith(MixedInputs(), layout.options), 8});
+  }
   PsarcWriterOptions o;
   o.tocByDigest = true;
-  cases.push_back({"psarc, table in digest order", Psarc(Inputs(), o), 8});
-  o.zeroSeparated = true;
-  o.zeroAfterLastName = true;
-  cases.push_back({"psarc, digest order, zero-separated names", Psarc(Inputs(), o), 8});
-  o = PsarcWriterOptions();
-  o.tocByDigest = true;
-  o.upperCaseDigests = true;
-  o.leadingSlash = true;
-  cases.push_back({"psarc, upper-cased digests, leading slash", Psarc(Inputs(), o), 8});
-  o.upperCaseDigests = false;
-  o.digestWithoutSlash = true;
-  cases.push_back({"psarc, digests without the slash", Psarc(Inputs(), o), 8});
-  o = PsarcWriterOptions();
-  o.tocByDigest = true;
   o.shareIdentical = true;
-  std::vector<ArchiveInput> twins = Inputs();
+  std::vector<ArchiveInput> twins = MixedInputs();
   twins.push_back({"copy/a.txt", TextBytes(2 * 65536 + 5000)});
-  cases.push_back({"psarc, identical contents stored once", Psarc(twins, o), 9});
-  cases.push_back({"pkg, coded where smaller", PackPkg(Inputs()), 7});
-  cases.push_back({"pkg, all stored", PackPkg(Inputs(), PkgCompression::kNever), 7});
-  cases.push_back({"pkg, all coded", PackPkg(Inputs(), PkgCompression::kAlways), 7});
+  cases.push_back({"psarc, identical contents stored once", PackPsarcWith(twins, o), 9});
+  cases.push_back({"pkg, coded where smaller", PackPkg(MixedInputs()), 7});
+  cases.push_back({"pkg, all stored", PackPkg(MixedInputs(), PkgCompression::kNever), 7});
+  cases.push_back({"pkg, all coded", PackPkg(MixedInputs(), PkgCompression::kAlways), 7});
   return cases;
 }
 
@@ -367,7 +282,9 @@ TEST_F(VarelRun, TestWholeArchivesOfEachFormatAndLayoutAreOk) {
     }
   }
   // Entries sharing their stored bytes are noted, not damaged: -v shows the notes.
-  WriteFile("a", WholeArchives()[5].archive);
+  for (const WholeArchive& w : WholeArchives()) {
+    if (std::string(w.what) == "psarc, identical contents stored once") WriteFile("a", w.archive);
+  }
   ProcessResult r = Varel({"test", "-v", "a"});
   EXPECT_EQ(r.exitCode, 0) << Describe(r);
   EXPECT_TRUE(Contains(r.out, "  note shared: stored bytes shared with entry ")) << Describe(r);
@@ -416,7 +333,7 @@ TEST_F(VarelRun, TestThousandsOfEntriesOnEightThreadsAsOnOne) {
 
 struct FaultCase {
   const char* what;
-  bool pkg;  // edits the PKG of Inputs(), else the PSARC
+  bool pkg;  // edits the PKG of MixedInputs(), else the PSARC
   std::function<void(Bytes*)> edit;
   // Each damaged entry: its index and a part of one of its findings; no other is damaged.
   std::vector<std::pair<size_t, std::string>> damaged;
@@ -509,13 +426,13 @@ void ExpectReported(const ProcessResult& r,
 }
 
 TEST_F(VarelRun, TestReportsEachFaultOnItsEntryWithItsReason) {
-  const Bytes psarc = PackPsarc(Inputs());
-  const Bytes pkg = PackPkg(Inputs());
+  const Bytes psarc = PackPsarc(MixedInputs());
+  const Bytes pkg = PackPkg(MixedInputs());
   ASSERT_EQ(PkgField(pkg, 0, kPkgDirCompressedAt), kPkgCompressedLz);
   ASSERT_EQ(PkgField(pkg, 1, kPkgDirCompressedAt), 0u);
   std::vector<std::string> psarcNames = {"NamesBlock.bin"};
   std::vector<std::string> pkgNames;
-  for (const ArchiveInput& in : Inputs()) {
+  for (const ArchiveInput& in : MixedInputs()) {
     psarcNames.push_back(in.name);
     pkgNames.push_back(in.name);
   }
@@ -537,7 +454,7 @@ TEST_F(VarelRun, TestReportsLzStreamsThatAreNotWhole) {
   struct StreamCase {
     const char* what;
     Bytes stream;
-    uint32_t size;
+    int32_t size;
     const char* says;
   } cases[] = {
       {"a back-reference before the start", Lz(4, {0x41, 0xFF, 0x05, 0x03}), 4,
@@ -548,7 +465,7 @@ TEST_F(VarelRun, TestReportsLzStreamsThatAreNotWhole) {
   for (const StreamCase& s : cases) {
     SCOPED_TRACE(s.what);
     WriteFile("lz.pkg",
-              LzPkg({{"before", whole, 6}, {"it", s.stream, s.size}, {"after", whole, 6}}));
+              PkgOf({{"before", whole, 6}, {"it", s.stream, s.size}, {"after", whole, 6}}));
     const ProcessResult r = Varel({"test", "-v", "lz.pkg"});
     EXPECT_EQ(r.exitCode, 1) << Describe(r);
     const Shown shown = ParseShown(TextOf(r.out));
@@ -565,7 +482,7 @@ TEST_F(VarelRun, TestReportsLzStreamsThatAreNotWhole) {
 // ---- Selection, JSON, usage ----
 
 TEST_F(VarelRun, TestSelectsAsExtractDoes) {
-  Bytes psarc = PackPsarc(Inputs());
+  Bytes psarc = PackPsarc(MixedInputs());
   // Entry 1 damaged: only a selection that holds it fails.
   const uint32_t p = Param(psarc, 1);
   psarc[Offset(psarc, 1) + Value(psarc, p) + 10] ^= 0x01;
@@ -591,7 +508,7 @@ TEST_F(VarelRun, TestSelectsAsExtractDoes) {
 }
 
 TEST_F(VarelRun, TestJsonIsOneObjectPerEntryPerLine) {
-  std::vector<ArchiveInput> inputs = Inputs();
+  std::vector<ArchiveInput> inputs = MixedInputs();
   inputs.push_back({"caf\xC3\xA9/q\"uote \xE2\x82\xAC.txt", TextBytes(100)});  // café/q"uote €
   Bytes psarc = PackPsarc(inputs);
   const uint32_t p = Param(psarc, 1);
@@ -651,7 +568,7 @@ TEST_F(VarelRun, TestJsonIsOneObjectPerEntryPerLine) {
 }
 
 TEST_F(VarelRun, TestUsageErrorsExitTwo) {
-  WriteFile("a.pkg", PackPkg(Inputs()));
+  WriteFile("a.pkg", PackPkg(MixedInputs()));
   const std::vector<std::vector<std::string>> cases = {
       {"test"},
       {"test", "a.pkg", "--bogus"},
@@ -679,7 +596,7 @@ TEST_F(VarelRun, TestUsageErrorsExitTwo) {
 
 // Standard input: copied to a temporary file, tested, and the copy removed.
 TEST_F(VarelRun, TestReadsStandardInput) {
-  const Bytes pkg = PackPkg(Inputs());
+  const Bytes pkg = PackPkg(MixedInputs());
   WriteFile("a.pkg", pkg);
   UseTemporaryFolder("tmp");
   ProcessStreams streams;
