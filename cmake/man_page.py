@@ -62,7 +62,8 @@ def main():
         ".SH COMMANDS",
     ]
     for command, what in rows:
-        page += [".TP", roff(command), roff(what)]
+        # A synopsis that wraps is set ragged: justified, it would gain spaces between words.
+        page += [".TP", ".ad l", roff(command), ".ad b", roff(what)]
     page += [".SH OPTIONS", roff(notes["Options"])]
     page += [".SH EXIT STATUS", roff(notes["Exit codes"])]
     page += [
