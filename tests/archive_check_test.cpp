@@ -499,7 +499,9 @@ TEST(ArchiveCheck, EightThreadsGiveWhatOneGives) {
   std::vector<ArchiveInput> inputs;
   for (int i = 0; i < 3000; ++i) {
     inputs.push_back(
-        {"f/" + std::to_string(i), i % 3 == 0 ? NoiseBytes(i % 700, i) : TextBytes(i * 37)});
+        {"f/" + std::to_string(i),
+         // Small entries, every 97th of several blocks: the count is what is tested here.
+         i % 3 == 0 ? NoiseBytes(i % 700, i) : TextBytes((i % 200) * 37 + (i % 97 == 0) * 70000)});
   }
   for (Bytes archive : {PackPsarc(inputs), PackPkg(inputs)}) {
     const bool psarc = archive[0] == 'P';

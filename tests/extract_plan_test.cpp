@@ -46,6 +46,15 @@ TEST(ExtractPlan, NamesInPlanOut) {
        {true, true, true},
        {"entry 1 'a.txt' shares its name; written as 'a~2.txt'",
         "entry 2 'a.txt' shares its name; written as 'a~3.txt'"}},
+      {"a numbered name an entry holds is passed over, before and after it is taken",
+       {"a.txt", "a~3.txt", "a.txt", "a.txt", "a~5.txt", "a.txt"},
+       K,
+       P,
+       {"a.txt", "a~3.txt", "a~2.txt", "a~4.txt", "a~5.txt", "a~6.txt"},
+       {true, true, true, true, true, true},
+       {"entry 2 'a.txt' shares its name; written as 'a~2.txt'",
+        "entry 3 'a.txt' shares its name; written as 'a~4.txt'",
+        "entry 5 'a.txt' shares its name; written as 'a~6.txt'"}},
       {"with --overwrite the later one is kept",
        {"a.txt", "a.txt"},
        O,
@@ -125,16 +134,19 @@ TEST(ExtractPlan, NamesInPlanOut) {
   }
 }
 
-// Thousands of entries of one name: every one planned, each under a name of its own.
+// Tens of thousands of entries of one name (a hostile archive may hold millions): every one
+// planned, each under a name of its own. Trying every earlier number again for each entry
+// would take hundreds of millions of steps here.
 TEST(ExtractPlan, ThousandsOfSharedNamesEachGetTheirOwn) {
   std::vector<EntryToPlan> entries;
-  for (size_t i = 0; i < 3000; ++i) entries.push_back({i, "same.bin"});
+  for (size_t i = 0; i < 20000; ++i) entries.push_back({i, "same.bin"});
   Collected observer;
   const std::vector<PlannedFile> plan =
       PlanExtraction(entries, ExistingPolicy::kRefuse, NameRules::kPosix, &observer);
-  ASSERT_EQ(plan.size(), 3000u);
+  ASSERT_EQ(plan.size(), 20000u);
   EXPECT_EQ(JoinedName(plan[2999].components), "same~3000.bin");
-  EXPECT_EQ(observer.notes.size(), 2999u);
+  EXPECT_EQ(JoinedName(plan[19999].components), "same~20000.bin");
+  EXPECT_EQ(observer.notes.size(), 19999u);
 }
 
 // Thousands of names that begin with '/': one note, about the first.

@@ -79,8 +79,8 @@ TEST_F(VarelRun, PackLayoutOptionsRoundTripThroughThePlugin) {
   FileTree tree = EdgeTree();
   tree["copy/noise"] = tree["noise"];
   tree["copy/empty"] = Bytes();
-  for (int i = 0; i < 400; ++i) {
-    tree["many/" + std::to_string(i) + ".txt"] = BytesOf("line " + std::to_string(i % 150));
+  for (int i = 0; i < 150; ++i) {
+    tree["many/" + std::to_string(i) + ".txt"] = BytesOf("line " + std::to_string(i % 50));
   }
   WriteTree("src", tree);
   struct Case {
@@ -162,11 +162,12 @@ TEST_F(VarelRun, PackLayoutOptionsRoundTripThroughThePlugin) {
   EXPECT_LT(sizes["all of them"] + 300000, sizes["by digest"]);
 }
 
-// Names that begin with '/' (header flag 0x02), thousands of them: extract says once that
-// the '/' was removed, with -q too (-q silences progress and the summary, not notes).
+// Names that begin with '/' (header flag 0x02), more than eight jobs hold at once: extract
+// says once that the '/' was removed, with -q too (-q silences progress and the summary, not
+// notes). The plan's own test says it once for thousands.
 TEST_F(VarelRun, ExtractSaysOnceThatLeadingSlashesWereRemoved) {
   std::vector<ArchiveInput> inputs;
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 600; ++i) {
     inputs.push_back({"d" + std::to_string(i % 7) + "/" + std::to_string(i), BytesOf("x")});
   }
   PsarcWriterOptions options;
@@ -180,13 +181,13 @@ TEST_F(VarelRun, ExtractSaysOnceThatLeadingSlashesWereRemoved) {
   for (const bool quiet : {false, true}) {
     SCOPED_TRACE(quiet ? "-q" : "without -q");
     const std::string folder = quiet ? "quiet" : "loud";
-    const ProcessResult r = quiet ? Varel({"extract", "slash.psarc", "-q", "-o", folder})
-                                  : Varel({"extract", "slash.psarc", "-o", folder});
+    const ProcessResult r = quiet ? Varel({"extract", "slash.psarc", "-q", "-j8", "-o", folder})
+                                  : Varel({"extract", "slash.psarc", "-j8", "-o", folder});
     EXPECT_EQ(r.exitCode, 0) << Describe(r);
     EXPECT_EQ(TextOf(r.err), note);
     EXPECT_EQ(r.out.empty(), quiet) << r.out;
     EXPECT_EQ(ReadTree(At(folder)).size(), inputs.size() + 1);
-    EXPECT_TRUE(ReadFile(folder + "/d4/1999") == BytesOf("x"));
+    EXPECT_TRUE(ReadFile(folder + "/d4/599") == BytesOf("x"));
   }
 }
 

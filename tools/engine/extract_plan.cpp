@@ -48,10 +48,16 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
     }
   }
   std::map<std::string, size_t> files;  // key -> the position in plan of the first that has it
+  // A name shared by many entries: where its next numbered form may be free. Names are only
+  // ever taken, never given back, so the numbers an earlier entry of the same name found
+  // taken stay taken; without this, n entries of one name would try n * n / 2 names.
+  std::map<std::string, unsigned> nextNumber;
   for (size_t k = 0; k < plan->size(); ++k) {
     PlannedFile& f = (*plan)[k];
     const std::vector<std::string> original = f.components;
-    for (unsigned n = 2;; ++n) {
+    const std::string originalName = JoinedName(original);
+    unsigned n = 1;  // the name as it stands, then ~2, ~3, ...
+    for (;;) {
       const std::string key = FileKey(JoinedName(f.components), rules);
       const bool taken =
           folders.count(key) != 0 || (policy == ExistingPolicy::kRefuse && files.count(key) != 0);
@@ -60,7 +66,7 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
           PlannedFile& first = (*plan)[files[key]];
           observer->Note(NoteKind::kSharedName, f.index,
                          Format("entries %zu and %zu share the name ", first.index, f.index) +
-                             Quoted(JoinedName(original)) + "; " +
+                             Quoted(originalName) + "; " +
                              (policy == ExistingPolicy::kOverwrite ? "the later one is kept"
                                                                    : "the first one is kept"));
           first.ownTarget = false;
@@ -69,11 +75,18 @@ void SettleSharedNames(std::vector<PlannedFile>* plan, ExistingPolicy policy, Na
         files.emplace(key, k);
         break;
       }
+      if (n == 1) {
+        const auto known = nextNumber.find(originalName);
+        n = known != nextNumber.end() ? known->second : 2;
+      } else {
+        ++n;
+      }
       f.components.back() = NumberedName(original.back(), n);
     }
+    if (n > 1) nextNumber[originalName] = n + 1;
     if (f.components != original) {
       observer->Note(NoteKind::kRenamed, f.index,
-                     Format("entry %zu ", f.index) + Quoted(JoinedName(original)) +
+                     Format("entry %zu ", f.index) + Quoted(originalName) +
                          " shares its name; written as " + Quoted(JoinedName(f.components)));
     }
   }
